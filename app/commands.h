@@ -1,0 +1,17 @@
+// The command line of Tarvo32: one routine per sub-command, each returning the exit status.
+// Plain `Tarvo32` runs the application (the wizard or the production dialog).
+// Thread rule: main thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using Arguments = std::vector<std::string>;  // the words after the sub-command
+
+int runApplication();                  // app/application.cpp
+int commandConfig(const Arguments&);   // app/command_config.cpp
+int commandProbe(const Arguments&);    // app/command_probe.cpp
+int commandUpgrade(const Arguments&);  // app/command_upgrade.cpp
+
+// "COM3" or "3" -> 3; 0 when the word is not a port.
+int parsePortArgument(const std::string& word);

@@ -1,0 +1,40 @@
+// Modem probe and identification: whether a COM port has a modem of the configured product on
+// it and in which mode (normal or kernel), the optional firmware-version gate, and the two
+// follow-up dialogues the modem search runs after a successful probe (terminal adapters, RK420).
+// Matching is case-insensitive containment in each answer line (both sides upper-cased).
+// Thread rule: synchronous, on the calling thread; each caller owns its ModemIdentity.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/serial_link.h"
+
+constexpr uint32_t IdentityAti9Key = 0x80000000u;     // ATI9 answer held the key, or KERNEL
+constexpr uint32_t IdentityKernelMode = 0x40000000u;  // the modem answered KERNEL
+
+struct ModemIdentity {
+    std::string portName;          // "COM%d"; emptied when the port cannot be opened or identified
+    SerialPort portHandle = NoPort;
+    int32_t speedCode = 0;
+    uint32_t flags = 0;            // 0: no modem of this product
+};
+
+// Windows of the dialogues.
+constexpr uint32_t Ati9WindowMs = 200;
+constexpr uint32_t Ati1WindowMs = 3000;
+constexpr uint32_t VersionWindowMs = 5000;
+constexpr uint32_t Ati1FollowUpWindowMs = 4000;
+constexpr uint32_t AtfWindowMs = 2000;
+constexpr uint32_t KernelFollowUpWindowMs = 2000;
+constexpr int32_t ProbeLineCapacity = 500;
+constexpr int32_t KernelFollowUpLineCapacity = 1000;
+constexpr int32_t ResetSpeedCode = 115200;  // opens at 115200 like every code outside 103..106
+
+void resetIdentity(ModemIdentity& identity);
+SerialPort probePort(ModemIdentity& identity, int32_t defaultSpeedCode = DefaultSpeedCode);
+uint32_t testKernelMode(SerialPort port);
+bool checkAti1Key(SerialPort port);
+bool checkFirmwareVersion(SerialPort port);
+uint32_t ati1FollowUp(SerialPort port, uint32_t flags);
+uint32_t kernelFollowUp(SerialPort port, uint32_t flags);

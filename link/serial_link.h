@@ -1,0 +1,54 @@
+// The serial port link: COM ports opened by name at a speed code, raw byte reads and writes, a
+// line reader shaped for AT-command answers, and the three small AT routines (wait for "OK",
+// drain pending answers, ping until the modem answers).
+//
+// Results: openPort gives a SerialPort or -1; readBytes/writeBytes a count or -1; the rest as
+// noted. Every wait measures elapsed time as the unsigned 32-bit difference of platform ticks and
+// tests its time-out before each line or byte is read, so a line being read is finished first.
+// Waits block in the OS (the device's waitReadable) for the remaining time instead of spinning.
+// Thread rule: synchronous, on the calling thread; one port is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using SerialPort = int32_t;
+constexpr SerialPort NoPort = -1;
+
+// Speed codes for openPort; every caller in the system passes DefaultSpeedCode.
+constexpr int32_t DefaultSpeedCode = 102;  // 115200 baud
+uint32_t baudForSpeedCode(int32_t speedCode);
+
+// Control characters of the AT dialogue.
+constexpr char Dle = 0x10;
+constexpr char Lf = 0x0A;
+constexpr char Cr = 0x0D;
+
+// Inter-character time-outs of readLine.
+constexpr uint32_t LineCharTimeoutMs = 3000;
+constexpr uint32_t AtfCharTimeoutMs = 2000;  // the answer to "ATF\r"
+
+constexpr uint32_t WaitForOkMs = 5000;
+constexpr int32_t WaitForOkLineCapacity = 100;
+constexpr uint32_t DrainInputMs = 3000;
+constexpr int32_t DrainInputLineCapacity = 500;
+constexpr uint32_t PingRetryPauseMs = 1000;
+
+SerialPort openPort(const std::string& portName, int32_t speedCode);
+// Lowers DTR, then closes. Never called with -1.
+void closePort(SerialPort port);
+void purgePort(SerialPort port);
+int32_t readBytes(SerialPort port, void* buffer, int32_t count);
+int32_t writeBytes(SerialPort port, const void* bytes, int32_t count);
+// Writes a whole zero-terminated command; the result is not looked at by the AT dialogues.
+void writeText(SerialPort port, const char* text);
+
+// Blocks until a byte may be read on the port or timeoutMs passed (the blocking replacement of a
+// spin on readBytes). False on time-out; a port that is gone makes it wait out its time.
+bool waitForInput(SerialPort port, uint32_t timeoutMs);
+
+// 1 when a line (possibly empty) was taken, 0 when none; buffer always zero-terminated.
+int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs);
+bool waitForOk(SerialPort port);
+void drainInput(SerialPort port);
+bool pingModem(SerialPort port, uint32_t limitMs);

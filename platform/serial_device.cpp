@@ -1,0 +1,71 @@
+#include "platform/serial_device.h"
+
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::mutex tableMutex;
+std::map<int32_t, std::shared_ptr<PortDevice>> openDevices;
+int32_t nextHandle = 1;
+PortOpener currentOpener;
+
+}  // namespace
+
+void setPortOpener(PortOpener opener)
+{
+    std::lock_guard<std::mutex> lock(tableMutex);
+    currentOpener = std::move(opener);
+}
+
+int32_t openDevice(const std::string& portName, uint32_t baud)
+{
+    PortOpener opener;
+    {
+        std::lock_guard<std::mutex> lock(tableMutex);
+        opener = currentOpener;
+    }
+    std::unique_ptr<PortDevice> device = opener ? opener(portName, baud) : openTtyPort(portName, baud);
+    if (!device) {
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(tableMutex);
+    int32_t handle = nextHandle++;
+    if (nextHandle <= 0) {
+        nextHandle = 1;
+    }
+    openDevices[handle] = std::move(device);
+    return handle;
+}
+
+std::shared_ptr<PortDevice> deviceFor(int32_t handle)
+{
+    std::lock_guard<std::mutex> lock(tableMutex);
+    auto it = openDevices.find(handle);
+    return it == openDevices.end() ? nullptr : it->second;
+}
+
+void closeDevice(int32_t handle)
+{
+    std::shared_ptr<PortDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(tableMutex);
+        auto it = openDevices.find(handle);
+        if (it == openDevices.end()) {
+            return;
+        }
+        device = std::move(it->second);
+        openDevices.erase(it);
+    }
+    // The device's destructor closes it, outside the lock.
+}
+
+int openDeviceCount()
+{
+    std::lock_guard<std::mutex> lock(tableMutex);
+    return static_cast<int>(openDevices.size());
+}
+
+}  // namespace platform
