@@ -9,6 +9,7 @@
 // Thread rule: synchronous, on the calling thread; one port is used by one thread at a time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -52,3 +53,25 @@ int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeo
 bool waitForOk(SerialPort port);
 void drainInput(SerialPort port);
 bool pingModem(SerialPort port, uint32_t limitMs);
+
+// A worker's stop request reaches into the link's waits: while a ScopedWaitAbort is alive on a
+// thread, every wait of that thread (waitForInput, and so readLine, waitForOk, drainInput,
+// pingModem, and pauseMs) ends early, as a time-out would, once keepRunning reads 0. Waits
+// are then taken in slices of at most WaitAbortSliceMs so a stop is seen within that time.
+constexpr uint32_t WaitAbortSliceMs = 100;
+
+class ScopedWaitAbort {
+public:
+    explicit ScopedWaitAbort(const std::atomic<int32_t>& keepRunning);
+    ~ScopedWaitAbort();
+    ScopedWaitAbort(const ScopedWaitAbort&) = delete;
+    ScopedWaitAbort& operator=(const ScopedWaitAbort&) = delete;
+
+private:
+    const std::atomic<int32_t>* previous_;
+};
+
+// True when this thread's stop request (ScopedWaitAbort) has been made.
+bool waitAborted();
+// Sleep that ends early when this thread's stop request is made.
+void pauseMs(uint32_t ms);

@@ -1,0 +1,187 @@
+// COM ports on this host: $TARVO_HOST/ports/comN is a link to a tty device (a USB modem's
+// /dev/ttyACM0, a pseudo-terminal of the modem simulator, ...). The device is opened raw, 8N1,
+// non-blocking, and held exclusively: flock keeps out every other opener, root included, which
+// TIOCEXCL alone does not.
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/host.h"
+#include "platform/serial_device.h"
+
+namespace platform {
+
+namespace {
+
+// How long a write may make no progress before it gives up with what was accepted. A real port
+// at 115200 baud drains a 4 KiB buffer in well under half a second; a device that takes nothing
+// for this long has been pulled out or blocked by flow control for good.
+constexpr uint32_t WriteStallMs = 2000;
+
+speed_t speedFor(uint32_t baud)
+{
+    switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    default: return B115200;
+    }
+}
+
+class TtyPort : public PortDevice {
+public:
+    TtyPort(int fd, bool exclusiveFlagSet) : fd_(fd), exclusiveFlagSet_(exclusiveFlagSet) {}
+
+    ~TtyPort() override
+    {
+        // TIOCEXCL outlives the close on a pseudo-terminal: the next non-root open would get
+        // EBUSY, so clear it before letting go.
+        if (exclusiveFlagSet_) {
+            ioctl(fd_, TIOCNXCL);
+        }
+        flock(fd_, LOCK_UN);
+        ::close(fd_);
+    }
+
+    int read(uint8_t* buf, int n) override
+    {
+        if (gone_) {
+            return -1;
+        }
+        ssize_t got = ::read(fd_, buf, static_cast<size_t>(n));
+        if (got > 0) {
+            return static_cast<int>(got);
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            return 0;
+        }
+        // EIO or end of file: the other side of the line has gone.
+        gone_ = true;
+        return -1;
+    }
+
+    int write(const uint8_t* buf, int n) override
+    {
+        if (gone_) {
+            return -1;
+        }
+        int done = 0;
+        Ticks stallStart = tickCount();
+        while (done < n) {
+            ssize_t put = ::write(fd_, buf + done, static_cast<size_t>(n - done));
+            if (put > 0) {
+                done += static_cast<int>(put);
+                stallStart = tickCount();
+                continue;
+            }
+            if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                gone_ = true;
+                break;
+            }
+            uint32_t waited = tickCount() - stallStart;
+            if (waited >= WriteStallMs) {
+                break;
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            int r = ::poll(&p, 1, static_cast<int>(WriteStallMs - waited));
+            if (r > 0 && (p.revents & (POLLERR | POLLNVAL))) {
+                gone_ = true;
+                break;
+            }
+        }
+        return done > 0 ? done : -1;
+    }
+
+    void purge() override { tcflush(fd_, TCIOFLUSH); }
+
+    bool waitReadable(uint32_t timeoutMs) override
+    {
+        if (gone_) {
+            // A device that has gone answers every read with a failure; a wait on it runs out
+            // its time like a wait on silence, without spinning.
+            sleepMs(timeoutMs);
+            return false;
+        }
+        pollfd p{fd_, POLLIN, 0};
+        int r;
+        do {
+            r = ::poll(&p, 1, static_cast<int>(timeoutMs));
+        } while (r < 0 && errno == EINTR);
+        if (r <= 0) {
+            return false;
+        }
+        if (p.revents & POLLIN) {
+            return true;
+        }
+        // POLLHUP / POLLERR without data: the line is gone; let the next read say so.
+        gone_ = true;
+        return true;
+    }
+
+    void lowerDtr() override
+    {
+        int dtr = TIOCM_DTR;
+        // A pseudo-terminal has no modem lines and answers ENOTTY: nothing to lower there.
+        ioctl(fd_, TIOCMBIC, &dtr);
+    }
+
+private:
+    int fd_;
+    bool exclusiveFlagSet_;
+    bool gone_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<PortDevice> openTtyPort(const std::string& portName, uint32_t baud)
+{
+    std::string entry = portEntryPath(portName);
+    if (entry.empty()) {
+        return nullptr;
+    }
+    int fd = ::open(entry.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    bool exclusiveFlagSet = ioctl(fd, TIOCEXCL) == 0;
+
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        if (exclusiveFlagSet) {
+            ioctl(fd, TIOCNXCL);
+        }
+        ::close(fd);
+        return nullptr;
+    }
+    // Hardware flow control stays as the driver reports it; everything else is a raw 8N1 line.
+    tcflag_t flowControl = tio.c_cflag & CRTSCTS;
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSTOPB | PARENB | CSIZE | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL | flowControl;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, speedFor(baud));
+    cfsetospeed(&tio, speedFor(baud));
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+        if (exclusiveFlagSet) {
+            ioctl(fd, TIOCNXCL);
+        }
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<TtyPort>(fd, exclusiveFlagSet);
+}
+
+}  // namespace platform
