@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds Tarvo32 and runs every test: the upload worker tests under ThreadSanitizer, then the
+# whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1}
+runtime=$(mktemp -d /tmp/tarvo-xdg-XXXXXX)
+chmod 700 "$runtime"
+export XDG_RUNTIME_DIR=$runtime
+trap 'rm -rf "$runtime"' EXIT
+
+# The worker code under ThreadSanitizer (no windows needed there).
+cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTARVO_TSAN=ON \
+      -DTARVO_WITH_QT=OFF -DTARVO_BENCH=OFF >/dev/null
+cmake --build "$top/build-tsan" -j"$jobs" --target tarvo_tests
+(cd "$top/build-tsan" && ctest --output-on-failure -j"$jobs" -R 'Worker|Upload')
+
+# Everything under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON \
+      -DTARVO_BENCH=OFF >/dev/null
+cmake --build "$top/build-asan" -j"$jobs"
+cd "$top/build-asan" && ctest --output-on-failure -j"$jobs" --timeout 900
