@@ -1,0 +1,202 @@
+// The headless window backend: windows that exist only as records, for unit tests of the pages.
+// Nothing is drawn; every control's state can be read back, and the test plays the user:
+// it clicks controls, types into edit boxes, presses keys and wizard buttons, fires timers by
+// letting time pass, answers message boxes and modal dialogs, and queues input that a long
+// handler's pumpOne will take.
+//
+// Time: timers are due on the platform clock (platform/clock.h). runFor advances it with
+// platform::sleepMs, which on a VirtualClock costs no real time and on the real clock waits.
+// Message boxes: answered from a queue of scripted answers (IdOk when it is empty), each one
+// recorded together with the visible state the test asked to capture (onMessageBox).
+// Modal dialogs and a sheet's runModal: driven by a callback the test sets (onModal); without
+// one a modal dialog records its texts and ends at once with IdOk, and a sheet ends as
+// cancelled once no event is pending.
+//
+// Results: the user-action calls return false when the action was impossible (a disabled or
+// unknown control, a hidden or disabled wizard button).
+// Thread rule: UI thread (the test's thread) only.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/ui/backend.h"
+
+namespace platform::ui {
+
+class HeadlessBackend : public Backend {
+public:
+    struct MessageBoxRecord {
+        WindowId owner = NoWindow;
+        std::string text;
+        std::string caption;
+        MessageBoxIcon icon = MessageBoxIcon::None;
+        int answer = IdOk;
+    };
+
+    // A modal dialog as it looked when it was run.
+    struct ModalRecord {
+        WindowId window = NoWindow;
+        std::string title;
+        std::map<int, std::string> texts;  // addressable controls' texts by id
+        std::vector<std::string> allTexts;  // every control's text in template order
+        std::vector<int32_t> images;       // every control's image in template order
+    };
+
+    HeadlessBackend();
+    ~HeadlessBackend() override;
+
+    // --- The user ---
+    bool click(WindowId window, int controlId);
+    bool selectListItem(WindowId window, int controlId, int index);
+    // Types characters as a user would: refused when disabled or read-only; digits-only and the
+    // text limit are honoured (refused characters are dropped). Appends to the present text.
+    bool typeText(WindowId window, int controlId, const std::string& characters);
+    // The key goes to the window's preTranslate first; unconsumed Enter presses the default button.
+    bool pressKey(WindowId window, int controlId, Key key);
+    bool pressWizardButton(WindowId sheet, WizardButton button);
+    bool closeWindow(WindowId window);
+    // Input taken by a later pumpOne (for handlers that run long and pump between steps).
+    void queueInput(std::function<void()> input);
+
+    // --- Time ---
+    // Delivers every posted message (and messages they post in turn).
+    void dispatchPosted();
+    // Lets `ms` pass on the platform clock, firing due timers in due order (and delivering posted
+    // messages after each event). A timer handler that takes long pushes later timers on.
+    void runFor(uint32_t ms);
+    // The timer with this id on the window fires now (if it is running).
+    bool fireTimer(WindowId window, int timerId);
+    bool timerActive(WindowId window, int timerId) const;
+    uint32_t timerPeriod(WindowId window, int timerId) const;  // 0 when not running
+
+    // --- Answers the test scripts ---
+    void queueMessageBoxAnswer(int answer);
+    // Called while a message box is up (before it is answered), e.g. to check a page's state.
+    std::function<void(const MessageBoxRecord&)> onMessageBox;
+    // Called when runModal starts on a window (and again whenever its loop idles): act as the
+    // user (click, press buttons, runFor). Return false to stop driving: a dialog then ends with
+    // IdCancel, a sheet as cancelled.
+    std::function<bool(WindowId window)> onModal;
+
+    // --- What the windows look like ---
+    bool exists(WindowId window) const;
+    std::string windowTitle(WindowId window) const;  // a sheet: the shown page's title
+    WindowId shownPage(WindowId sheet) const;
+    WizardButtonsView wizardButtons(WindowId sheet) const;
+    bool isModalRunning(WindowId window) const;
+    std::vector<int32_t> listDataAll(WindowId window, int controlId) const;
+    std::vector<std::string> listItems(WindowId window, int controlId) const;
+    int32_t image(WindowId window, int controlId) const;  // NoImage when unknown
+    int textLimit(WindowId window, int controlId) const;
+    bool hasControl(WindowId window, int controlId) const;
+    int waitCursorDepth() const { return waitCursor_; }
+    int postedPending() const { return static_cast<int>(posted_.size()); }
+    const std::vector<MessageBoxRecord>& messageBoxes() const { return messageBoxes_; }
+    const std::vector<ModalRecord>& modalDialogs() const { return modals_; }
+    int windowCount() const { return static_cast<int>(windows_.size()); }
+
+    // --- Backend ---
+    WindowId createDialog(const DialogTemplate& dialog, WindowId parent, WindowRole role,
+                          WindowEvents* events) override;
+    WindowId createSheet(WindowEvents* events) override;
+    void destroyWindow(WindowId window) override;
+    void showSheetPage(WindowId sheet, WindowId page) override;
+    void setWizardButtons(WindowId sheet, const WizardButtonsView& view) override;
+    int runModal(WindowId window) override;
+    void endModal(WindowId window, int result) override;
+    PumpResult pumpOne() override;
+    void post(WindowId window, const PostedMessage& message) override;
+    void setTimer(WindowId window, int timerId, uint32_t periodMs) override;
+    void killTimer(WindowId window, int timerId) override;
+    void setText(WindowId window, int controlId, const std::string& text) override;
+    std::string text(WindowId window, int controlId) override;
+    void setEnabled(WindowId window, int controlId, bool enabled) override;
+    bool isEnabled(WindowId window, int controlId) override;
+    void setChecked(WindowId window, int controlId, bool checked) override;
+    bool isChecked(WindowId window, int controlId) override;
+    void setImage(WindowId window, int controlId, int32_t imageId) override;
+    void setProgressRange(WindowId window, int controlId, int low, int high) override;
+    void setProgressPos(WindowId window, int controlId, int pos) override;
+    int progressPos(WindowId window, int controlId) override;
+    void listReset(WindowId window, int controlId) override;
+    int listAdd(WindowId window, int controlId, const std::string& text) override;
+    void listSetData(WindowId window, int controlId, int index, intptr_t data) override;
+    intptr_t listData(WindowId window, int controlId, int index) override;
+    int listCount(WindowId window, int controlId) override;
+    std::string listText(WindowId window, int controlId, int index) override;
+    int listSelection(WindowId window, int controlId) override;
+    void listSelect(WindowId window, int controlId, int index) override;
+    void setTextLimit(WindowId window, int controlId, int limit) override;
+    int editLineCount(WindowId window, int controlId) override;
+    int editLineIndex(WindowId window, int controlId, int line) override;
+    int editLineLength(WindowId window, int controlId, int charIndex) override;
+    void editSetSelection(WindowId window, int controlId, int start, int end) override;
+    void editReplaceSelection(WindowId window, int controlId, const std::string& text) override;
+    int messageBox(WindowId owner, const std::string& text, const std::string& caption,
+                   MessageBoxIcon icon) override;
+    void beginWaitCursor() override { ++waitCursor_; }
+    void endWaitCursor() override { --waitCursor_; }
+
+private:
+    struct Control {
+        ControlTemplate spec;
+        std::string text;
+        bool enabled = true;
+        bool checked = false;
+        int32_t image = 0;
+        int rangeLow = 0;
+        int rangeHigh = 100;
+        int pos = 0;
+        int limit = 0;
+        std::vector<std::pair<std::string, intptr_t>> items;
+        int selection = -1;
+        int selStart = 0;
+        int selEnd = 0;
+    };
+    struct Timer {
+        uint32_t period = 0;
+        Ticks due = 0;
+        uint64_t order = 0;  // set order: ties fire in it
+    };
+    struct Win {
+        WindowEvents* events = nullptr;
+        WindowId parent = NoWindow;
+        WindowRole role = WindowRole::ModalDialog;
+        bool isSheet = false;
+        std::string title;
+        std::vector<Control> controls;
+        std::map<int, Timer> timers;
+        WindowId shownPage = NoWindow;
+        WizardButtonsView buttons;
+        bool modalRunning = false;
+        bool modalEnded = false;
+        int modalResult = IdCancel;
+    };
+
+    Win* find(WindowId window);
+    const Win* find(WindowId window) const;
+    Control* control(WindowId window, int controlId);
+    const Control* control(WindowId window, int controlId) const;
+    bool dispatchOnePosted();
+    bool fireDueTimer(Ticks now);
+    void record(WindowId window);
+    void pressDefault(WindowId window);
+
+    std::map<WindowId, Win> windows_;
+    WindowId nextId_ = 1;
+    uint64_t timerOrder_ = 0;
+    std::deque<std::pair<WindowId, PostedMessage>> posted_;
+    std::deque<std::function<void()>> input_;
+    std::deque<int> answers_;
+    std::vector<MessageBoxRecord> messageBoxes_;
+    std::vector<ModalRecord> modals_;
+    int waitCursor_ = 0;
+};
+
+}  // namespace platform::ui
