@@ -1,5 +1,6 @@
 // Program-wide state fixed at start-up (OsFlavor, ProgramDirectory, RebootRequested), the start-up
 // routine of the application object and its exit steps, and Run and wait for the restart program.
+// Results: runAndWait non-zero when the program started; the exit steps ignore every failure.
 // Thread rule: UI thread; the state is written before any worker exists and read-only after.
 #pragma once
 
@@ -43,3 +44,7 @@ int runAndWait(const std::string& commandLine);
 
 // Exit steps of wizard mode: close CurrentModem's port if open; restart when RebootRequested.
 void runExitSteps();
+
+// Start-up steps 6 to 8 on the state initialiseProgramState set (app/application.cpp): the
+// production dialog, or the wizard followed by the exit steps. The program's exit status (0).
+int runStartedApplication();

@@ -1,6 +1,7 @@
 // The delivery's configuration: the INFO section of Tarvo32.ini beside the executable, read once
 // at start-up into the one global FirmwareConfig, plus the derived paths and port base. Also the
 // reader of the section AT_COMMAND_BEFORE_UPLOAD, which the upload engine reads anew each upload.
+// Results: nothing here fails; a missing file or key gives the defaults.
 // Thread rule: loadFirmwareConfig runs once on the UI thread before any worker exists; afterwards
 // FirmwareConfig is read-only and safe from any thread.
 #pragma once
@@ -46,6 +47,17 @@ std::string iniPath();
 // Reads every INFO key in table order into FirmwareConfig and computes the derived fields.
 // Cannot fail: a missing file or key gives the defaults.
 void loadFirmwareConfig();
+
+// The same reading from any INI file, with the derived paths based on programDirectory.
+FirmwareConfigRecord readFirmwareConfig(const std::string& iniFile, const std::string& programDirectory);
+
+// Pre-upload AT commands: keys "1" to "999" of AT_COMMAND_BEFORE_UPLOAD, raw as written (empty
+// when the key is absent or empty, which ends the list). Read anew on every call, from the upload
+// engine's worker thread, so the section may change between uploads.
+constexpr int PreUploadFirstKey = 1;
+constexpr int PreUploadLastKey = 999;
+std::string readPreUploadCommand(int index);                               // from iniPath()
+std::string readPreUploadCommandFrom(const std::string& iniFile, int index);
 
 // Writes one "Name=value" line per field in key-table order, then FirmwarePath, FixFilePath,
 // ComBase; booleans as 1 or 0.
