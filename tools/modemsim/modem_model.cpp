@@ -201,7 +201,7 @@ void ModemModel::commandLine(const std::string& line, Micros t)
     if (command == "ATI9") {
         answer(settings_.kernelMode ? kernel : settings_.ati9Lines, at);
     } else if (command == "ATI1") {
-        answer(settings_.kernelMode ? kernel : settings_.ati1Lines, at);
+        answer(settings_.kernelMode ? settings_.kernelAti1Lines : settings_.ati1Lines, at);
     } else if (command == "ATV") {
         answer(settings_.atvLines, at);
     } else if (command == "ATBKOR") {

@@ -51,8 +51,9 @@ struct ModemSettings {
     std::vector<std::string> ati9Lines{"KOR-56K V.90"};
     std::vector<std::string> ati1Lines{"Nelta 56K USB", "V 1.05"};
     std::vector<std::string> atvLines{"56K MODEM"};
-    // A kernel-mode modem answers KERNEL to ATI9 and ATI1.
+    // A kernel-mode modem answers KERNEL to ATI9, and kernelAti1Lines to ATI1.
     bool kernelMode = false;
+    std::vector<std::string> kernelAti1Lines{"KERNEL"};
     // Echo before the first ATE command; ATE1 / ATE0 switch it.
     bool echo = false;
 
