@@ -56,13 +56,14 @@ public:
             return -1;
         }
         ssize_t got = ::read(fd_, buf, static_cast<size_t>(n));
-        if (got > 0) {
+        if (got >= 0) {
+            // A raw line with no minimum count answers 0, not EAGAIN, when nothing is waiting.
             return static_cast<int>(got);
         }
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
             return 0;
         }
-        // EIO or end of file: the other side of the line has gone.
+        // EIO: the other side of the line has gone (a USB modem pulled out, a hung-up pty).
         gone_ = true;
         return -1;
     }
