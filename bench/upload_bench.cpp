@@ -1,0 +1,248 @@
+// Upload throughput and CPU cost: a 256 KiB image sent by the real workers to simulated modems
+// paced at 115200 baud on the real clock, first one modem, then eight at once.
+//
+// The modems are either in-process models (default) or modemsim programs on pseudo-terminals
+// (--modemsim PATH): then the measured CPU time is the sender's alone; in-process it includes the
+// simulated modems' work too, so it is an upper bound.
+//
+// The limit for this sender, per 128-byte block: 132 bytes at 10 bits per byte on the wire,
+// the 2 ms pause before the block and the ACK byte coming back.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/startup.h"
+#include "config/firmware_config.h"
+#include "tools/modemsim/simulated_ports.h"
+#include "upload/upload_engine.h"
+#include "upload/upload_workers.h"
+
+extern char** environ;
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr uint32_t ImageBytes = 256 * 1024;
+constexpr uint32_t LineBaud = 115200;
+constexpr double BitsPerByte = 10.0;
+constexpr uint32_t WatchPeriodMs = 5;       // resolution of the transfer's start and end times
+constexpr uint32_t ReadyWaitMs = 5000;      // for a modemsim program to report "ready"
+
+double blockLimitSeconds()
+{
+    double wire = (BlockSize + 1) * BitsPerByte / LineBaud;  // the block out, its ACK back
+    return wire + BlockPauseMs / 1000.0;
+}
+
+double limitBytesPerSecond() { return BlockDataSize / blockLimitSeconds(); }
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double secondsSince(SteadyClock::time_point start)
+{
+    return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+struct RunFigures {
+    double transferSeconds = 0;  // from phase Transferring to the last byte acknowledged
+    double runSeconds = 0;       // the whole run, probe and closing ping included
+    bool succeeded = false;
+};
+
+// A modemsim program serving one port on a pseudo-terminal below $TARVO_HOST.
+class ModemProgram {
+public:
+    ModemProgram(const std::string& program, int port)
+    {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+        std::string portName = "COM" + std::to_string(port);
+        std::string baud = std::to_string(LineBaud);
+        std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("--port"),
+                                portName.data(), const_cast<char*>("--baud"), baud.data(), nullptr};
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipeFds[1]);
+        output_ = fdopen(pipeFds[0], "r");
+    }
+    ~ModemProgram()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (output_) {
+            std::fclose(output_);
+        }
+    }
+    // Waits for the program's "ready" line.
+    bool ready()
+    {
+        char line[256];
+        return pid_ > 0 && output_ && std::fgets(line, sizeof line, output_) && std::strncmp(line, "ready", 5) == 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::FILE* output_ = nullptr;
+};
+
+// Runs one upload per port at once and watches them.
+std::vector<RunFigures> uploadAtOnce(int count)
+{
+    prepareProductionJobs();
+    std::vector<RunFigures> figures(static_cast<size_t>(count));
+    std::vector<SteadyClock::time_point> transferStart(figures.size());
+    std::vector<bool> started(figures.size()), acknowledged(figures.size()), ended(figures.size());
+    auto runStart = SteadyClock::now();
+    for (int k = 1; k <= count; ++k) {
+        startProductionUpload(FirmwareConfig.ComBase + k - 1);
+    }
+    int left = count;
+    while (left > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(WatchPeriodMs));
+        for (int i = 0; i < count; ++i) {
+            UploadJob& job = uploadJobs[i + 1];
+            if (ended[i]) {
+                continue;
+            }
+            if (!started[i] && job.phase.load(std::memory_order_relaxed) == Transferring) {
+                started[i] = true;
+                transferStart[i] = SteadyClock::now();
+            }
+            uint32_t total = job.totalBytes.load(std::memory_order_relaxed);
+            if (started[i] && !acknowledged[i] && total != 0 && job.sentBytes.load(std::memory_order_relaxed) == total) {
+                acknowledged[i] = true;
+                figures[i].transferSeconds = secondsSince(transferStart[i]);
+            }
+            if (job.threadEnded.load(std::memory_order_acquire) && workerEnded(job)) {
+                ended[i] = true;
+                --left;
+                figures[i].runSeconds = secondsSince(runStart);
+                figures[i].succeeded = job.phase.load(std::memory_order_relaxed) == Succeeded;
+            }
+        }
+    }
+    return figures;
+}
+
+bool report(const char* title, int count, const std::string& modemProgram)
+{
+    std::unique_ptr<modemsim::SimulatedPorts> inProcess;
+    std::vector<std::unique_ptr<ModemProgram>> programs;
+    if (modemProgram.empty()) {
+        inProcess = std::make_unique<modemsim::SimulatedPorts>();
+        for (int k = 0; k < count; ++k) {
+            modemsim::ModemSettings settings;
+            settings.baud = LineBaud;
+            inProcess->add("COM" + std::to_string(FirmwareConfig.ComBase + k), settings);
+        }
+    } else {
+        for (int k = 0; k < count; ++k) {
+            programs.push_back(std::make_unique<ModemProgram>(modemProgram, FirmwareConfig.ComBase + k));
+            if (!programs.back()->ready()) {
+                std::fprintf(stderr, "upload_bench: %s did not get ready\n", modemProgram.c_str());
+                return false;
+            }
+        }
+    }
+
+    double cpuBefore = cpuSeconds();
+    auto wallStart = SteadyClock::now();
+    std::vector<RunFigures> figures = uploadAtOnce(count);
+    double wall = secondsSince(wallStart);
+    double cpu = cpuSeconds() - cpuBefore;
+
+    double limit = limitBytesPerSecond();
+    bool allOk = true;
+    std::printf("%s (%d upload%s of %u bytes, %s modem%s)\n", title, count, count == 1 ? "" : "s", ImageBytes,
+                modemProgram.empty() ? "in-process" : "modemsim", count == 1 ? "" : "s");
+    for (int i = 0; i < count; ++i) {
+        const RunFigures& f = figures[static_cast<size_t>(i)];
+        double rate = f.transferSeconds > 0 ? ImageBytes / f.transferSeconds : 0;
+        bool ok = f.succeeded && rate >= 0.97 * limit;
+        allOk = allOk && ok;
+        std::printf("  COM%-2d %-9s transfer %6.2f s  %7.1f B/s  %5.1f %% of the limit  run %6.2f s\n",
+                    FirmwareConfig.ComBase + i, f.succeeded ? "succeeded" : "FAILED", f.transferSeconds, rate,
+                    100.0 * rate / limit, f.runSeconds);
+    }
+    double cpuShare = 100.0 * cpu / count / wall;
+    std::printf("  CPU %.3f s in %.2f s wall: %.3f s per upload, %.2f %% of wall time per upload\n\n", cpu, wall,
+                cpu / count, cpuShare);
+    return allOk && cpuShare < 2.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string modemProgram;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--modemsim") == 0 && i + 1 < argc) {
+            modemProgram = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: upload_bench [--modemsim PATH]\n");
+            return 2;
+        }
+    }
+
+    char pattern[] = "/tmp/tarvo-bench-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::perror("upload_bench: mkdtemp");
+        return 1;
+    }
+    const std::string dir = pattern;
+    std::filesystem::create_directories(dir + "/host/ports");
+    setenv("TARVO_HOST", (dir + "/host").c_str(), 1);
+    ProgramDirectory = dir + "/";
+    FirmwareConfig = FirmwareConfigRecord{};
+    FirmwareConfig.ATI9_key_string = "KOR";
+    FirmwareConfig.ATI1_key_string = "NELTA";
+    FirmwareConfig.FirmwarePath = dir + "/firmware.bin";
+    FirmwareConfig.ComBase = 1;
+    {
+        std::ofstream ini(iniPath());
+        ini << "[INFO]\n";
+        std::ofstream image(FirmwareConfig.FirmwarePath, std::ios::binary);
+        for (uint32_t i = 0; i < ImageBytes; ++i) {
+            image.put(static_cast<char>((i * 131u + 7u) >> 3));
+        }
+    }
+
+    std::printf("limit for this sender at %u baud: %.1f payload bytes/s (%.3f ms per block)\n\n", LineBaud,
+                limitBytesPerSecond(), blockLimitSeconds() * 1000.0);
+    bool ok = report("one modem", 1, modemProgram);
+    ok = report("eight modems at once", 8, modemProgram) && ok;
+
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    std::printf("%s\n", ok ? "goal met" : "goal NOT met");
+    return ok ? 0 : 1;
+}

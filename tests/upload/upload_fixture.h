@@ -1,0 +1,137 @@
+// Shared set-up of the upload tests: a fresh temporary delivery folder (ProgramDirectory, the
+// INI, the firmware files) and host folder per test, the configuration pointed at it, and the
+// job records cleared before and after. Restores the previous global state on tear-down.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "config/firmware_config.h"
+#include "link/serial_link.h"
+#include "upload/upload_job.h"
+#include "upload/upload_workers.h"
+
+namespace upload_test {
+
+// Bytes that differ from block to block and never line up with the block size.
+inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed = 7)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+inline void clearJob(UploadJob& job)
+{
+    job.port.store(0);
+    job.portHandle.store(NoPort);
+    job.identity.store(0);
+    job.phase.store(Idle);
+    job.totalBytes.store(0);
+    job.sentBytes.store(0);
+    job.threadHandle = nullptr;
+    job.threadEnded.store(0);
+    job.threadId = -1;
+    job.shownPercent = 0;
+    job.percent = 0;
+    job.keepRunning.store(1);
+    job.resetCountdown = 0;
+    job.blink = 0;
+    job.deviceKey.clear();
+}
+
+// Joins every worker when a test leaves, also through a failed assertion, before the clock and the
+// simulated ports it uses go away: declare it after them.
+struct JoinWorkersOnExit {
+    ~JoinWorkersOnExit() { killWorkers(0, UploadJobCount - 1); }
+};
+
+class UploadFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tarvo-upload-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        const char* host = std::getenv("TARVO_HOST");
+        savedHost_ = host ? host : "";
+        hadHost_ = host != nullptr;
+        std::filesystem::create_directories(dir_ + "/host/ports");
+        setenv("TARVO_HOST", (dir_ + "/host").c_str(), 1);
+
+        savedConfig_ = FirmwareConfig;
+        savedProgramDirectory_ = ProgramDirectory;
+        ProgramDirectory = dir_ + "/";
+        FirmwareConfig = FirmwareConfigRecord{};
+        FirmwareConfig.ATI9_key_string = "KOR";
+        FirmwareConfig.ATI1_key_string = "NELTA";
+        FirmwareConfig.FirmwarePath = dir_ + "/firmware.bin";
+        FirmwareConfig.FixFilePath = dir_ + "/fix.bin";
+        writeIni("[INFO]\n");
+        for (auto& job : uploadJobs) {
+            clearJob(job);
+        }
+    }
+
+    void TearDown() override
+    {
+        for (auto& job : uploadJobs) {
+            clearJob(job);
+        }
+        FirmwareConfig = savedConfig_;
+        ProgramDirectory = savedProgramDirectory_;
+        if (hadHost_) {
+            setenv("TARVO_HOST", savedHost_.c_str(), 1);
+        } else {
+            unsetenv("TARVO_HOST");
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    void writeIni(const std::string& text) { writeFile(iniPath(), text); }
+
+    std::vector<uint8_t> writeFirmware(size_t size, uint32_t seed = 7)
+    {
+        return writeImage(FirmwareConfig.FirmwarePath, size, seed);
+    }
+
+    std::vector<uint8_t> writeFix(size_t size, uint32_t seed = 11)
+    {
+        return writeImage(FirmwareConfig.FixFilePath, size, seed);
+    }
+
+    static std::vector<uint8_t> writeImage(const std::string& path, size_t size, uint32_t seed)
+    {
+        std::vector<uint8_t> bytes = patternBytes(size, seed);
+        writeFile(path, std::string(bytes.begin(), bytes.end()));
+        return bytes;
+    }
+
+    static void writeFile(const std::string& path, const std::string& text)
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+
+    std::string dir_;
+
+private:
+    FirmwareConfigRecord savedConfig_;
+    std::string savedProgramDirectory_;
+    std::string savedHost_;
+    bool hadHost_ = false;
+};
+
+}  // namespace upload_test
