@@ -197,6 +197,7 @@ private:
     std::vector<MessageBoxRecord> messageBoxes_;
     std::vector<ModalRecord> modals_;
     int waitCursor_ = 0;
+    bool inPump_ = false;  // inside pumpOne: user actions take no posted messages along
 };
 
 }  // namespace platform::ui

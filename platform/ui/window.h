@@ -174,6 +174,8 @@ public:
 
     // Pages are added before the run and never removed; the sheet does not own them.
     void addPage(Page* page);
+    // Forgets the pages (closing the sheet first if it is open), e.g. before they are destroyed.
+    void clearPages();
     int pageCount() const { return static_cast<int>(pages_.size()); }
     Page* page(int index) const;
     int activeIndex() const { return active_; }
@@ -225,6 +227,7 @@ private:
     bool modal_ = false;
     bool ending_ = false;
     int result_ = SheetCancelled;
+    bool hasFinishText_ = false;  // PSM_SETFINISHTEXT was sent: Back and Next stay hidden
     WizardButtonsView buttons_;
 };
 

@@ -1,0 +1,840 @@
+#include "platform/ui/headless_backend.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace platform::ui {
+
+namespace {
+
+constexpr const char* LineBreak = "\r\n";
+constexpr size_t LineBreakLength = 2;
+constexpr uint32_t MinimumTimerPeriodMs = 1;
+
+// The list box's sorted order: case does not count, as in the framework's list box.
+bool lessNoCase(const std::string& a, const std::string& b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// Start indexes of the lines of an edit text.
+std::vector<size_t> lineStarts(const std::string& text)
+{
+    std::vector<size_t> starts{0};
+    for (size_t at = text.find(LineBreak); at != std::string::npos;
+         at = text.find(LineBreak, at + LineBreakLength)) {
+        starts.push_back(at + LineBreakLength);
+    }
+    return starts;
+}
+
+// Signed distance from b to a on the wrapping tick counter.
+int32_t ticksAfter(Ticks a, Ticks b)
+{
+    return static_cast<int32_t>(a - b);
+}
+
+}  // namespace
+
+HeadlessBackend::HeadlessBackend() = default;
+HeadlessBackend::~HeadlessBackend() = default;
+
+HeadlessBackend::Win* HeadlessBackend::find(WindowId window)
+{
+    auto it = windows_.find(window);
+    return it == windows_.end() ? nullptr : &it->second;
+}
+
+const HeadlessBackend::Win* HeadlessBackend::find(WindowId window) const
+{
+    auto it = windows_.find(window);
+    return it == windows_.end() ? nullptr : &it->second;
+}
+
+HeadlessBackend::Control* HeadlessBackend::control(WindowId window, int controlId)
+{
+    Win* w = find(window);
+    if (w == nullptr || controlId == StaticControlId) {
+        return nullptr;
+    }
+    for (Control& c : w->controls) {
+        if (c.spec.id == controlId) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+const HeadlessBackend::Control* HeadlessBackend::control(WindowId window, int controlId) const
+{
+    return const_cast<HeadlessBackend*>(this)->control(window, controlId);
+}
+
+// --- The user ---
+
+bool HeadlessBackend::click(WindowId window, int controlId)
+{
+    Control* c = control(window, controlId);
+    if (c == nullptr || !c->enabled) {
+        return false;
+    }
+    if (c->spec.kind != ControlKind::PushButton && c->spec.kind != ControlKind::RadioButton) {
+        return false;
+    }
+    if (c->spec.kind == ControlKind::RadioButton) {
+        for (Control& other : find(window)->controls) {
+            if (other.spec.kind == ControlKind::RadioButton) {
+                other.checked = false;
+            }
+        }
+        c->checked = true;
+    }
+    find(window)->events->windowCommand(controlId, Notification::Clicked);
+    if (!inPump_) {
+        dispatchPosted();
+    }
+    return true;
+}
+
+bool HeadlessBackend::selectListItem(WindowId window, int controlId, int index)
+{
+    Control* c = control(window, controlId);
+    if (c == nullptr || !c->enabled || c->spec.kind != ControlKind::ListBox || index < 0 ||
+        index >= static_cast<int>(c->items.size())) {
+        return false;
+    }
+    c->selection = index;
+    if ((c->spec.style & StyleNotify) != 0) {
+        find(window)->events->windowCommand(controlId, Notification::SelectionChanged);
+    }
+    if (!inPump_) {
+        dispatchPosted();
+    }
+    return true;
+}
+
+bool HeadlessBackend::typeText(WindowId window, int controlId, const std::string& characters)
+{
+    Control* c = control(window, controlId);
+    if (c == nullptr || !c->enabled || c->spec.kind != ControlKind::Edit ||
+        (c->spec.style & StyleReadOnly) != 0) {
+        return false;
+    }
+    for (char ch : characters) {
+        if ((c->spec.style & StyleDigitsOnly) != 0 && !std::isdigit(static_cast<unsigned char>(ch))) {
+            continue;
+        }
+        if (c->limit > 0 && static_cast<int>(c->text.size()) >= c->limit) {
+            continue;
+        }
+        c->text.push_back(ch);
+    }
+    c->selStart = c->selEnd = static_cast<int>(c->text.size());
+    return true;
+}
+
+bool HeadlessBackend::pressKey(WindowId window, int controlId, Key key)
+{
+    Win* w = find(window);
+    if (w == nullptr) {
+        return false;
+    }
+    bool consumed = w->events->windowKey(controlId, key);
+    if (!consumed && find(window) != nullptr) {
+        if (key == Key::Enter) {
+            pressDefault(window);
+        } else {
+            Win* target = find(window);
+            if (target->role == WindowRole::SheetPage && find(target->parent) != nullptr) {
+                target = find(target->parent);
+            }
+            target->events->windowClose();
+        }
+    }
+    if (!inPump_) {
+        dispatchPosted();
+    }
+    return true;
+}
+
+void HeadlessBackend::pressDefault(WindowId window)
+{
+    Win* w = find(window);
+    if (w->role == WindowRole::SheetPage) {
+        Win* sheet = find(w->parent);
+        if (sheet == nullptr) {
+            return;
+        }
+        if (sheet->buttons.nextVisible && sheet->buttons.nextEnabled) {
+            sheet->events->wizardButton(WizardButton::Next);
+        } else if (sheet->buttons.finishVisible && sheet->buttons.finishEnabled) {
+            sheet->events->wizardButton(WizardButton::Finish);
+        }
+        return;
+    }
+    for (const Control& c : w->controls) {
+        if (c.spec.kind == ControlKind::PushButton && (c.spec.style & StyleDefaultButton) != 0) {
+            click(window, c.spec.id);
+            return;
+        }
+    }
+}
+
+bool HeadlessBackend::pressWizardButton(WindowId sheet, WizardButton button)
+{
+    Win* w = find(sheet);
+    if (w == nullptr || !w->isSheet) {
+        return false;
+    }
+    const WizardButtonsView& v = w->buttons;
+    bool usable = true;
+    switch (button) {
+    case WizardButton::Back:
+        usable = v.backVisible && v.backEnabled;
+        break;
+    case WizardButton::Next:
+        usable = v.nextVisible && v.nextEnabled;
+        break;
+    case WizardButton::Finish:
+        usable = v.finishVisible && v.finishEnabled;
+        break;
+    case WizardButton::Cancel:
+    case WizardButton::Help:
+        break;
+    }
+    if (!usable) {
+        return false;
+    }
+    w->events->wizardButton(button);
+    if (!inPump_) {
+        dispatchPosted();
+    }
+    return true;
+}
+
+bool HeadlessBackend::closeWindow(WindowId window)
+{
+    Win* w = find(window);
+    if (w == nullptr) {
+        return false;
+    }
+    w->events->windowClose();
+    if (!inPump_) {
+        dispatchPosted();
+    }
+    return true;
+}
+
+void HeadlessBackend::queueInput(std::function<void()> input)
+{
+    input_.push_back(std::move(input));
+}
+
+// --- Time ---
+
+bool HeadlessBackend::dispatchOnePosted()
+{
+    while (!posted_.empty()) {
+        auto [window, message] = posted_.front();
+        posted_.pop_front();
+        if (Win* w = find(window)) {
+            w->events->windowPosted(message);
+            return true;
+        }
+    }
+    return false;
+}
+
+void HeadlessBackend::dispatchPosted()
+{
+    while (dispatchOnePosted()) {
+    }
+}
+
+bool HeadlessBackend::fireDueTimer(Ticks now)
+{
+    WindowId bestWindow = NoWindow;
+    int bestId = 0;
+    const Timer* best = nullptr;
+    for (const auto& [id, w] : windows_) {
+        for (const auto& [timerId, t] : w.timers) {
+            if (ticksAfter(t.due, now) > 0) {
+                continue;
+            }
+            if (best == nullptr || ticksAfter(t.due, best->due) < 0 ||
+                (t.due == best->due && t.order < best->order)) {
+                best = &t;
+                bestWindow = id;
+                bestId = timerId;
+            }
+        }
+    }
+    if (best == nullptr) {
+        return false;
+    }
+    return fireTimer(bestWindow, bestId);
+}
+
+void HeadlessBackend::runFor(uint32_t ms)
+{
+    const Ticks start = platform::tickCount();
+    dispatchPosted();
+    for (;;) {
+        Ticks now = platform::tickCount();
+        uint32_t elapsed = now - start;
+        if (fireDueTimer(now)) {
+            continue;
+        }
+        if (elapsed >= ms) {
+            return;
+        }
+        // Sleep to the next timer or the end, whichever comes first.
+        uint32_t wait = ms - elapsed;
+        for (const auto& [id, w] : windows_) {
+            for (const auto& [timerId, t] : w.timers) {
+                int32_t ahead = ticksAfter(t.due, now);
+                if (ahead > 0 && static_cast<uint32_t>(ahead) < wait) {
+                    wait = static_cast<uint32_t>(ahead);
+                }
+            }
+        }
+        platform::sleepMs(wait);
+    }
+}
+
+bool HeadlessBackend::fireTimer(WindowId window, int timerId)
+{
+    Win* w = find(window);
+    if (w == nullptr) {
+        return false;
+    }
+    auto it = w->timers.find(timerId);
+    if (it == w->timers.end()) {
+        return false;
+    }
+    // Next due from now: ticks missed while the thread was busy are not made up.
+    it->second.due = platform::tickCount() + it->second.period;
+    w->events->windowTimer(timerId);
+    if (!inPump_) {
+        dispatchPosted();
+    }
+    return true;
+}
+
+bool HeadlessBackend::timerActive(WindowId window, int timerId) const
+{
+    const Win* w = find(window);
+    return w != nullptr && w->timers.count(timerId) != 0;
+}
+
+uint32_t HeadlessBackend::timerPeriod(WindowId window, int timerId) const
+{
+    const Win* w = find(window);
+    if (w == nullptr) {
+        return 0;
+    }
+    auto it = w->timers.find(timerId);
+    return it == w->timers.end() ? 0 : it->second.period;
+}
+
+void HeadlessBackend::queueMessageBoxAnswer(int answer)
+{
+    answers_.push_back(answer);
+}
+
+// --- Inspection ---
+
+bool HeadlessBackend::exists(WindowId window) const
+{
+    return find(window) != nullptr;
+}
+
+std::string HeadlessBackend::windowTitle(WindowId window) const
+{
+    const Win* w = find(window);
+    return w == nullptr ? std::string() : w->title;
+}
+
+WindowId HeadlessBackend::shownPage(WindowId sheet) const
+{
+    const Win* w = find(sheet);
+    return w == nullptr ? NoWindow : w->shownPage;
+}
+
+WizardButtonsView HeadlessBackend::wizardButtons(WindowId sheet) const
+{
+    const Win* w = find(sheet);
+    return w == nullptr ? WizardButtonsView{} : w->buttons;
+}
+
+bool HeadlessBackend::isModalRunning(WindowId window) const
+{
+    const Win* w = find(window);
+    return w != nullptr && w->modalRunning;
+}
+
+std::vector<int32_t> HeadlessBackend::listDataAll(WindowId window, int controlId) const
+{
+    std::vector<int32_t> out;
+    if (const Control* c = control(window, controlId)) {
+        for (const auto& item : c->items) {
+            out.push_back(static_cast<int32_t>(item.second));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> HeadlessBackend::listItems(WindowId window, int controlId) const
+{
+    std::vector<std::string> out;
+    if (const Control* c = control(window, controlId)) {
+        for (const auto& item : c->items) {
+            out.push_back(item.first);
+        }
+    }
+    return out;
+}
+
+int32_t HeadlessBackend::image(WindowId window, int controlId) const
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr ? 0 : c->image;
+}
+
+int HeadlessBackend::textLimit(WindowId window, int controlId) const
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr ? 0 : c->limit;
+}
+
+bool HeadlessBackend::hasControl(WindowId window, int controlId) const
+{
+    return control(window, controlId) != nullptr;
+}
+
+// --- Backend: windows ---
+
+WindowId HeadlessBackend::createDialog(const DialogTemplate& dialog, WindowId parent,
+                                       WindowRole role, WindowEvents* events)
+{
+    WindowId id = nextId_++;
+    Win& w = windows_[id];
+    w.events = events;
+    w.parent = parent;
+    w.role = role;
+    w.title = dialog.title;
+    for (const ControlTemplate& spec : dialog.controls) {
+        Control c;
+        c.spec = spec;
+        c.text = spec.text;
+        c.enabled = (spec.style & StyleDisabled) == 0;
+        c.image = spec.image;
+        c.limit = spec.textLimit;
+        w.controls.push_back(std::move(c));
+    }
+    return id;
+}
+
+WindowId HeadlessBackend::createSheet(WindowEvents* events)
+{
+    WindowId id = nextId_++;
+    Win& w = windows_[id];
+    w.events = events;
+    w.isSheet = true;
+    return id;
+}
+
+void HeadlessBackend::destroyWindow(WindowId window)
+{
+    windows_.erase(window);
+    for (auto& [id, w] : windows_) {
+        if (w.shownPage == window) {
+            w.shownPage = NoWindow;
+        }
+    }
+    posted_.erase(std::remove_if(posted_.begin(), posted_.end(),
+                                 [window](const auto& p) { return p.first == window; }),
+                  posted_.end());
+}
+
+void HeadlessBackend::showSheetPage(WindowId sheet, WindowId page)
+{
+    Win* s = find(sheet);
+    Win* p = find(page);
+    if (s == nullptr || p == nullptr) {
+        return;
+    }
+    s->shownPage = page;
+    s->title = p->title;
+}
+
+void HeadlessBackend::setWizardButtons(WindowId sheet, const WizardButtonsView& view)
+{
+    if (Win* s = find(sheet)) {
+        s->buttons = view;
+    }
+}
+
+void HeadlessBackend::record(WindowId window)
+{
+    const Win* w = find(window);
+    ModalRecord r;
+    r.window = window;
+    r.title = w->title;
+    for (const Control& c : w->controls) {
+        if (c.spec.id != StaticControlId) {
+            r.texts[c.spec.id] = c.text;
+        }
+        r.allTexts.push_back(c.text);
+        r.images.push_back(c.image);
+    }
+    modals_.push_back(std::move(r));
+}
+
+int HeadlessBackend::runModal(WindowId window)
+{
+    Win* w = find(window);
+    if (w == nullptr) {
+        return IdCancel;
+    }
+    w->modalRunning = true;
+    w->modalEnded = false;
+    const bool isSheet = w->isSheet;
+    if (!isSheet) {
+        record(window);
+    }
+    for (;;) {
+        w = find(window);
+        if (w == nullptr) {
+            return IdCancel;
+        }
+        if (w->modalEnded) {
+            break;
+        }
+        if (dispatchOnePosted()) {
+            continue;
+        }
+        if (!input_.empty()) {
+            auto input = std::move(input_.front());
+            input_.pop_front();
+            input();
+            continue;
+        }
+        if (onModal && onModal(window)) {
+            continue;
+        }
+        // Nobody drives any more: a dialog is answered as its default button would, a sheet
+        // is cancelled, so a test can never hang here.
+        w = find(window);
+        if (w == nullptr || w->modalEnded) {
+            continue;
+        }
+        if (!isSheet && !onModal && control(window, IdOk) != nullptr) {
+            click(window, IdOk);
+        } else {
+            w->events->windowClose();
+        }
+        w = find(window);
+        if (w != nullptr && !w->modalEnded) {
+            w->modalEnded = true;
+            w->modalResult = IdCancel;
+        }
+    }
+    w->modalRunning = false;
+    return w->modalResult;
+}
+
+void HeadlessBackend::endModal(WindowId window, int result)
+{
+    if (Win* w = find(window)) {
+        w->modalEnded = true;
+        w->modalResult = result;
+    }
+}
+
+PumpResult HeadlessBackend::pumpOne()
+{
+    struct PumpScope {
+        bool& flag;
+        bool saved;
+        explicit PumpScope(bool& f) : flag(f), saved(f) { flag = true; }
+        ~PumpScope() { flag = saved; }
+    } scope(inPump_);
+    if (dispatchOnePosted()) {
+        return PumpResult::Dispatched;
+    }
+    if (!input_.empty()) {
+        auto input = std::move(input_.front());
+        input_.pop_front();
+        input();
+        return PumpResult::Dispatched;
+    }
+    if (fireDueTimer(platform::tickCount())) {
+        return PumpResult::Dispatched;
+    }
+    return PumpResult::Nothing;
+}
+
+void HeadlessBackend::post(WindowId window, const PostedMessage& message)
+{
+    if (find(window) != nullptr) {
+        posted_.emplace_back(window, message);
+    }
+}
+
+void HeadlessBackend::setTimer(WindowId window, int timerId, uint32_t periodMs)
+{
+    Win* w = find(window);
+    if (w == nullptr) {
+        return;
+    }
+    Timer& t = w->timers[timerId];
+    t.period = std::max(periodMs, MinimumTimerPeriodMs);
+    t.due = platform::tickCount() + t.period;
+    t.order = timerOrder_++;
+}
+
+void HeadlessBackend::killTimer(WindowId window, int timerId)
+{
+    if (Win* w = find(window)) {
+        w->timers.erase(timerId);
+    }
+}
+
+// --- Backend: controls ---
+
+void HeadlessBackend::setText(WindowId window, int controlId, const std::string& text)
+{
+    if (Control* c = control(window, controlId)) {
+        c->text = text;
+        c->selStart = c->selEnd = 0;
+    }
+}
+
+std::string HeadlessBackend::text(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr ? std::string() : c->text;
+}
+
+void HeadlessBackend::setEnabled(WindowId window, int controlId, bool enabled)
+{
+    if (Control* c = control(window, controlId)) {
+        c->enabled = enabled;
+    }
+}
+
+bool HeadlessBackend::isEnabled(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c != nullptr && c->enabled;
+}
+
+void HeadlessBackend::setChecked(WindowId window, int controlId, bool checked)
+{
+    if (Control* c = control(window, controlId)) {
+        c->checked = checked;
+    }
+}
+
+bool HeadlessBackend::isChecked(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c != nullptr && c->checked;
+}
+
+void HeadlessBackend::setImage(WindowId window, int controlId, int32_t imageId)
+{
+    if (Control* c = control(window, controlId)) {
+        c->image = imageId;
+    }
+}
+
+void HeadlessBackend::setProgressRange(WindowId window, int controlId, int low, int high)
+{
+    if (Control* c = control(window, controlId)) {
+        c->rangeLow = low;
+        c->rangeHigh = high;
+        c->pos = std::clamp(c->pos, low, std::max(low, high));
+    }
+}
+
+void HeadlessBackend::setProgressPos(WindowId window, int controlId, int pos)
+{
+    if (Control* c = control(window, controlId)) {
+        c->pos = std::clamp(pos, c->rangeLow, std::max(c->rangeLow, c->rangeHigh));
+    }
+}
+
+int HeadlessBackend::progressPos(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr ? 0 : c->pos;
+}
+
+void HeadlessBackend::listReset(WindowId window, int controlId)
+{
+    if (Control* c = control(window, controlId)) {
+        c->items.clear();
+        c->selection = -1;
+    }
+}
+
+int HeadlessBackend::listAdd(WindowId window, int controlId, const std::string& text)
+{
+    Control* c = control(window, controlId);
+    if (c == nullptr || c->spec.kind != ControlKind::ListBox) {
+        return -1;
+    }
+    auto at = c->items.end();
+    if ((c->spec.style & StyleSorted) != 0) {
+        at = std::upper_bound(c->items.begin(), c->items.end(), text,
+                              [](const std::string& t, const auto& item) { return lessNoCase(t, item.first); });
+    }
+    int index = static_cast<int>(at - c->items.begin());
+    c->items.insert(at, {text, 0});
+    if (c->selection >= index) {
+        ++c->selection;
+    }
+    return index;
+}
+
+void HeadlessBackend::listSetData(WindowId window, int controlId, int index, intptr_t data)
+{
+    Control* c = control(window, controlId);
+    if (c != nullptr && index >= 0 && index < static_cast<int>(c->items.size())) {
+        c->items[static_cast<size_t>(index)].second = data;
+    }
+}
+
+intptr_t HeadlessBackend::listData(WindowId window, int controlId, int index)
+{
+    const Control* c = control(window, controlId);
+    if (c == nullptr || index < 0 || index >= static_cast<int>(c->items.size())) {
+        return -1;
+    }
+    return c->items[static_cast<size_t>(index)].second;
+}
+
+int HeadlessBackend::listCount(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr || c->spec.kind != ControlKind::ListBox ? -1 : static_cast<int>(c->items.size());
+}
+
+std::string HeadlessBackend::listText(WindowId window, int controlId, int index)
+{
+    const Control* c = control(window, controlId);
+    if (c == nullptr || index < 0 || index >= static_cast<int>(c->items.size())) {
+        return std::string();
+    }
+    return c->items[static_cast<size_t>(index)].first;
+}
+
+int HeadlessBackend::listSelection(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr ? -1 : c->selection;
+}
+
+void HeadlessBackend::listSelect(WindowId window, int controlId, int index)
+{
+    if (Control* c = control(window, controlId)) {
+        c->selection = index >= 0 && index < static_cast<int>(c->items.size()) ? index : -1;
+    }
+}
+
+void HeadlessBackend::setTextLimit(WindowId window, int controlId, int limit)
+{
+    if (Control* c = control(window, controlId)) {
+        c->limit = std::max(limit, 0);
+    }
+}
+
+int HeadlessBackend::editLineCount(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr ? -1 : static_cast<int>(lineStarts(c->text).size());
+}
+
+int HeadlessBackend::editLineIndex(WindowId window, int controlId, int line)
+{
+    const Control* c = control(window, controlId);
+    if (c == nullptr) {
+        return -1;
+    }
+    std::vector<size_t> starts = lineStarts(c->text);
+    if (line < 0) {
+        // The caret's line.
+        size_t caret = static_cast<size_t>(c->selStart);
+        size_t i = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), caret) - starts.begin());
+        return static_cast<int>(starts[i - 1]);
+    }
+    if (line >= static_cast<int>(starts.size())) {
+        return -1;
+    }
+    return static_cast<int>(starts[static_cast<size_t>(line)]);
+}
+
+int HeadlessBackend::editLineLength(WindowId window, int controlId, int charIndex)
+{
+    const Control* c = control(window, controlId);
+    if (c == nullptr) {
+        return 0;
+    }
+    std::vector<size_t> starts = lineStarts(c->text);
+    size_t at = charIndex < 0 ? static_cast<size_t>(c->selStart) : static_cast<size_t>(charIndex);
+    at = std::min(at, c->text.size());
+    size_t i = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), at) - starts.begin());
+    size_t begin = starts[i - 1];
+    size_t end = i < starts.size() ? starts[i] - LineBreakLength : c->text.size();
+    return static_cast<int>(end - begin);
+}
+
+void HeadlessBackend::editSetSelection(WindowId window, int controlId, int start, int end)
+{
+    Control* c = control(window, controlId);
+    if (c == nullptr) {
+        return;
+    }
+    int size = static_cast<int>(c->text.size());
+    if (end < 0 || end > size) {
+        end = size;
+    }
+    start = std::clamp(start, 0, size);
+    if (start > end) {
+        std::swap(start, end);
+    }
+    c->selStart = start;
+    c->selEnd = end;
+}
+
+void HeadlessBackend::editReplaceSelection(WindowId window, int controlId, const std::string& text)
+{
+    Control* c = control(window, controlId);
+    if (c == nullptr) {
+        return;
+    }
+    size_t start = static_cast<size_t>(c->selStart);
+    c->text.replace(start, static_cast<size_t>(c->selEnd - c->selStart), text);
+    c->selStart = c->selEnd = static_cast<int>(start + text.size());
+}
+
+int HeadlessBackend::messageBox(WindowId owner, const std::string& text, const std::string& caption,
+                                MessageBoxIcon icon)
+{
+    MessageBoxRecord r{owner, text, caption, icon, IdOk};
+    if (!answers_.empty()) {
+        r.answer = answers_.front();
+        answers_.pop_front();
+    }
+    if (onMessageBox) {
+        onMessageBox(r);
+    }
+    messageBoxes_.push_back(r);
+    return r.answer;
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,10 @@
+#include "wizard/page_container.h"
+
+#include "app/about_box.h"
+
+CPageContainer UpgradeSheet;
+
+void CPageContainer::winHelp(uint32_t, uint32_t)
+{
+    showAboutBox(handle());
+}
