@@ -1,0 +1,17 @@
+// The program's pictures (resources/icons/pictures.h) as Qt images: decoded once per id and kept
+// for the life of the process.
+// Results: a null QPixmap for an id that is not a picture.
+// Thread rule: UI thread.
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+
+namespace platform::qt {
+
+QImage pictureImage(int imageId);
+QPixmap picturePixmap(int imageId);
+QIcon applicationIcon();
+
+}  // namespace platform::qt
