@@ -4,6 +4,9 @@
 #include <string>
 
 #include "app/commands.h"
+#ifdef TARVO_HAVE_QT
+#include "platform/qt/qt_backend.h"
+#endif
 
 namespace {
 
@@ -33,6 +36,12 @@ constexpr const char* UsageText =
 int main(int argc, char** argv)
 {
     if (argc < 2) {
+#ifdef TARVO_HAVE_QT
+        // The windows are drawn with Qt; without a display there is nothing to run on.
+        if (!platform::qt::installBackend(argc, argv)) {
+            return 1;
+        }
+#endif
         return runApplication();
     }
     std::string command = argv[1];
