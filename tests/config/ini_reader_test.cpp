@@ -1,0 +1,159 @@
+#include "config/ini_reader.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "config/scratch.h"
+
+namespace {
+
+struct IniCase {
+    const char* what;
+    std::string text;
+    const char* section;
+    const char* key;
+    const char* defaultValue;
+    std::string expected;
+};
+
+const std::string Info = "[INFO]\r\n";
+
+const IniCase IniCases[] = {
+    {"plain", Info + "k=v\r\n", "INFO", "k", "d", "v"},
+    {"names without regard to case", "[info]\r\nMODEL_name=v\r\n", "Info", "model_NAME", "d", "v"},
+    {"blanks around name and value", Info + " \t k \t=\v\t x y \t\r\n", "INFO", "k", "d", "x y"},
+    {"blanks inside the brackets", "  [ \tINFO\t ]\r\nk=v\r\n", "INFO", "k", "d", "v"},
+    {"text after ] ignored", "[INFO] old\r\nk=v\r\n", "INFO", "k", "d", "v"},
+    {"key on the header line ignored", "[INFO]k=v\r\n", "INFO", "k", "d", "d"},
+    {"missing ] ends at the line end", "[INFO  \r\nk=v\r\n", "INFO", "k", "d", "v"},
+    {"missing [ is no section", "INFO]\r\nk=v\r\n", "INFO", "k", "d", "d"},
+    {"double quotes dropped, inner blanks kept", Info + "k= \" a b \" \r\n", "INFO", "k", "d", " a b "},
+    {"single quotes dropped", Info + "k='v'\r\n", "INFO", "k", "d", "v"},
+    {"only the outer pair", Info + "k=\"\"v\"\"\r\n", "INFO", "k", "d", "\"v\""},
+    {"unmatched quotes kept", Info + "k=\"v'\r\n", "INFO", "k", "d", "\"v'"},
+    {"a lone quote kept", Info + "k=\"\r\n", "INFO", "k", "d", "\""},
+    {"empty quotes give empty", Info + "k=\"\"\r\n", "INFO", "k", "d", ""},
+    {"present but empty", Info + "k=\r\n", "INFO", "k", "d", ""},
+    {"present but blank", Info + "k=  \t\r\n", "INFO", "k", "d", ""},
+    {"absent key", Info + "other=v\r\n", "INFO", "k", "d", "d"},
+    {"absent section", "[MORE]\r\nk=v\r\n", "INFO", "k", "d", "d"},
+    {"line without = is no key", Info + "k\r\nk=v\r\n", "INFO", "k", "d", "v"},
+    {"comment line", Info + ";k=v\r\nk=w\r\n", "INFO", "k", "d", "w"},
+    {"semicolon inside a value", Info + "k=;a;b\r\n", "INFO", "k", "d", ";a;b"},
+    {"= inside a value", Info + "k=a=b\r\n", "INFO", "k", "d", "a=b"},
+    {"key before any section", "k=v\r\n[INFO]\r\n", "INFO", "k", "d", "d"},
+    {"first of duplicate keys", Info + "k=1\r\nK=2\r\n", "INFO", "k", "d", "1"},
+    {"later section of the same name unread", Info + "a=1\r\n[X]\r\n[info]\r\nk=2\r\n", "INFO", "k", "d", "d"},
+    {"other section's key unseen", "[X]\r\nk=v\r\n[INFO]\r\n", "INFO", "k", "d", "d"},
+    {"LF line ends", "[INFO]\nk=v\n", "INFO", "k", "d", "v"},
+    {"CR line ends", "[INFO]\rj=u\rk=v\r", "INFO", "k", "d", "v"},
+    {"no final line end", "[INFO]\r\nk=v", "INFO", "k", "d", "v"},
+    {"UTF-8 mark before the first section", "\xEF\xBB\xBF[INFO]\r\nk=v\r\n", "INFO", "k", "d", "v"},
+    {"caller's names lose spaces", Info + "k=v\r\n", " INFO ", " k ", "d", "v"},
+    {"caller's tab is part of the name", Info + "k=v\r\n", "INFO", "\tk", "d", "d"},
+    {"caller's empty key never found", Info + "=v\r\n", "INFO", "", "d", "d"},
+    {"caller's comment name never found", Info + ";k=v\r\n", "INFO", ";k", "d", "d"},
+    {"default loses trailing spaces only", "", "INFO", "k", "  d \t ", "  d \t"},
+};
+
+class IniRules : public testing::TestWithParam<IniCase> {};
+
+TEST_P(IniRules, ReadsAsWindowsDoes)
+{
+    const IniCase& c = GetParam();
+    scratch::TempDir dir;
+    std::string path = dir.write("t.ini", c.text);
+    EXPECT_EQ(getPrivateProfileString(c.section, c.key, c.defaultValue, path), c.expected) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Profile, IniRules, testing::ValuesIn(IniCases));
+
+TEST(IniReader, CutsValuesAndDefaultsToTheBuffer)
+{
+    scratch::TempDir dir;
+    const std::string longText(200, 'x');
+    std::string path = dir.write("t.ini", Info + "long=" + longText + "\r\nquoted=\"" + longText + "\"\r\nk=val1\r\n");
+    EXPECT_EQ(getPrivateProfileString("INFO", "long", "", path), std::string(127, 'x'));
+    EXPECT_EQ(getPrivateProfileString("INFO", "quoted", "", path), std::string(127, 'x'));
+    EXPECT_EQ(getPrivateProfileString("INFO", "none", longText, path), std::string(127, 'x'));
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "", path, 5), "val1");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "", path, 4), "val");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path, 1), "");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path, 0), "");
+}
+
+TEST(IniReader, FilesThatAreNotIniTextGiveTheDefault)
+{
+    scratch::TempDir dir;
+    const std::string text = Info + "k=v\r\n";
+    std::string fifo = dir.file("fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string paths[] = {
+        dir.file("missing.ini"),
+        "",
+        dir.dir(),  // a directory
+        fifo,       // would block a naive reader
+        dir.write("binary.ini", std::string("\x7f" "ELF\0\0", 6) + text),
+        dir.write("utf16be.ini", std::string("\xFE\xFF\0[\0I\0N\0F\0O\0]", 14)),
+    };
+    for (const std::string& path : paths) {
+        EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "d") << path;
+    }
+}
+
+TEST(IniReader, ReadsUtf16LittleEndianAsUtf8)
+{
+    scratch::TempDir dir;
+    // "[INFO]\r\nk=Modem \u00e9\r\n" in UTF-16 LE with its mark.
+    std::string bytes = "\xFF\xFE";
+    for (char c : std::string("[INFO]\r\nk=Modem ")) {
+        bytes += c;
+        bytes += '\0';
+    }
+    bytes += "\xE9";
+    bytes += '\0';
+    std::string path = dir.write("t.ini", bytes);
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "Modem \xC3\xA9");
+}
+
+TEST(IniReader, HugeLinesCostNoMoreThanTheirHead)
+{
+    scratch::TempDir dir;
+    const std::string huge(3 * 1024 * 1024, 'y');
+    std::string path = dir.write("t.ini", Info + "before=" + huge + "\r\nk=\"" + huge + "\"\r\nafter=v\r\n");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "", path), std::string(127, 'y'));
+    EXPECT_EQ(getPrivateProfileString("INFO", "after", "", path), "v");
+}
+
+TEST(IniReader, ANulPastTheStartEndsTheText)
+{
+    scratch::TempDir dir;
+    std::string comments;
+    while (comments.size() < 100 * 1024) {
+        comments += "; padding padding padding\r\n";
+    }
+    std::string path = dir.write("t.ini", Info + "a=1\r\n" + comments + std::string(1, '\0') + "b=2\r\n");
+    EXPECT_EQ(getPrivateProfileString("INFO", "a", "d", path), "1");
+    EXPECT_EQ(getPrivateProfileString("INFO", "b", "d", path), "d");
+}
+
+TEST(IniReader, ReadsTheFileAfreshEachCall)
+{
+    scratch::TempDir dir;
+    std::string path = dir.write("t.ini", Info + "k=1\r\n");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "1");
+    dir.write("t.ini", Info + "k=2\r\n");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "2");
+}
+
+TEST(ProfileFlag, SetExactlyWhenTheTextContainsTrue)
+{
+    for (const char* set : {"TRUE", "true", "tRuE", "NOTTRUE", "untrue or not", " TRUE "}) {
+        EXPECT_TRUE(profileFlag(set)) << set;
+    }
+    for (const char* clear : {"", "FALSE", "1", "yes", "on", "TRU", "T RUE"}) {
+        EXPECT_FALSE(profileFlag(clear)) << clear;
+    }
+}
+
+}  // namespace
