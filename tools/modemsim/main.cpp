@@ -4,6 +4,7 @@
 // receives to a file. Prints "ready COMn /dev/pts/N" once it listens.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +31,8 @@ constexpr int UsageExitStatus = 2;
 constexpr int FailureExitStatus = 1;
 constexpr uint32_t IdleRetryMs = 10;  // after a read error on the master, before polling again
 constexpr size_t ChunkSize = 512;
+constexpr uint32_t GoneLingerMs = 500;  // for the host to take our last bytes before the hang-up
+constexpr uint32_t GoneSettleMs = 50;
 
 constexpr const char* UsageText =
     "Usage: modemsim --port COMn [OPTIONS]\n"
@@ -308,6 +311,22 @@ void removeOwnLink(const std::string& entry, const std::string& target)
     }
 }
 
+// Closing the master hangs the line up, which throws away what the host has not read yet; a
+// modem that is pulled out right after an ACK has still delivered that ACK.
+void lingerUntilRead(const Pty& pty)
+{
+    // The pty hands written bytes to the other side asynchronously, so an empty queue right
+    // after the write proves nothing: give it a moment first.
+    Micros start = monotonicMicros();
+    int waiting = 0;
+    while (!stopRequested && monotonicMicros() - start < GoneLingerMs * 1000u &&
+           (monotonicMicros() - start < GoneSettleMs * 1000u ||
+            (ioctl(pty.slave, FIONREAD, &waiting) == 0 && waiting > 0))) {
+        timespec pause{0, static_cast<long>(IdleRetryMs) * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 // Plays the model until asked to stop or until the modem is pulled out.
 void run(ModemModel& model, Pty& pty, ImageWriter& images)
 {
@@ -326,7 +345,8 @@ void run(ModemModel& model, Pty& pty, ImageWriter& images)
             }
         }
         images.update(model);
-        if (model.gone(now)) {
+        if (model.gone(now) && pending.empty()) {
+            lingerUntilRead(pty);
             return;
         }
 
