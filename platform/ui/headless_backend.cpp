@@ -229,18 +229,47 @@ bool HeadlessBackend::closeWindow(WindowId window)
 
 void HeadlessBackend::queueInput(std::function<void()> input)
 {
-    input_.push_back(std::move(input));
+    Pending p;
+    p.input = std::move(input);
+    pending_.push_back(std::move(p));
+}
+
+int HeadlessBackend::postedPending() const
+{
+    return static_cast<int>(std::count_if(pending_.begin(), pending_.end(), [](const Pending& p) { return !p.input; }));
 }
 
 // --- Time ---
 
 bool HeadlessBackend::dispatchOnePosted()
 {
-    while (!posted_.empty()) {
-        auto [window, message] = posted_.front();
-        posted_.pop_front();
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->input) {
+            continue;
+        }
+        WindowId window = it->window;
+        PostedMessage message = it->message;
+        pending_.erase(it);
         if (Win* w = find(window)) {
             w->events->windowPosted(message);
+            return true;
+        }
+        return dispatchOnePosted();
+    }
+    return false;
+}
+
+bool HeadlessBackend::takeOne()
+{
+    while (!pending_.empty()) {
+        Pending p = std::move(pending_.front());
+        pending_.pop_front();
+        if (p.input) {
+            p.input();
+            return true;
+        }
+        if (Win* w = find(p.window)) {
+            w->events->windowPosted(p.message);
             return true;
         }
     }
@@ -397,6 +426,19 @@ std::vector<std::string> HeadlessBackend::listItems(WindowId window, int control
     return out;
 }
 
+std::vector<std::string> HeadlessBackend::textHistory(WindowId window, int controlId) const
+{
+    const Control* c = control(window, controlId);
+    return c == nullptr ? std::vector<std::string>{} : c->history;
+}
+
+void HeadlessBackend::clearTextHistory(WindowId window, int controlId)
+{
+    if (Control* c = control(window, controlId)) {
+        c->history.clear();
+    }
+}
+
 int32_t HeadlessBackend::image(WindowId window, int controlId) const
 {
     const Control* c = control(window, controlId);
@@ -454,9 +496,9 @@ void HeadlessBackend::destroyWindow(WindowId window)
             w.shownPage = NoWindow;
         }
     }
-    posted_.erase(std::remove_if(posted_.begin(), posted_.end(),
-                                 [window](const auto& p) { return p.first == window; }),
-                  posted_.end());
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                  [window](const Pending& p) { return !p.input && p.window == window; }),
+                   pending_.end());
 }
 
 void HeadlessBackend::showSheetPage(WindowId sheet, WindowId page)
@@ -513,13 +555,7 @@ int HeadlessBackend::runModal(WindowId window)
         if (w->modalEnded) {
             break;
         }
-        if (dispatchOnePosted()) {
-            continue;
-        }
-        if (!input_.empty()) {
-            auto input = std::move(input_.front());
-            input_.pop_front();
-            input();
+        if (takeOne()) {
             continue;
         }
         if (onModal && onModal(window)) {
@@ -562,13 +598,7 @@ PumpResult HeadlessBackend::pumpOne()
         explicit PumpScope(bool& f) : flag(f), saved(f) { flag = true; }
         ~PumpScope() { flag = saved; }
     } scope(inPump_);
-    if (dispatchOnePosted()) {
-        return PumpResult::Dispatched;
-    }
-    if (!input_.empty()) {
-        auto input = std::move(input_.front());
-        input_.pop_front();
-        input();
+    if (takeOne()) {
         return PumpResult::Dispatched;
     }
     if (fireDueTimer(platform::tickCount())) {
@@ -580,7 +610,10 @@ PumpResult HeadlessBackend::pumpOne()
 void HeadlessBackend::post(WindowId window, const PostedMessage& message)
 {
     if (find(window) != nullptr) {
-        posted_.emplace_back(window, message);
+        Pending p;
+        p.window = window;
+        p.message = message;
+        pending_.push_back(std::move(p));
     }
 }
 
@@ -609,6 +642,7 @@ void HeadlessBackend::setText(WindowId window, int controlId, const std::string&
 {
     if (Control* c = control(window, controlId)) {
         c->text = text;
+        c->history.push_back(text);
         c->selStart = c->selEnd = 0;
     }
 }

@@ -61,7 +61,8 @@ public:
     bool pressKey(WindowId window, int controlId, Key key);
     bool pressWizardButton(WindowId sheet, WizardButton button);
     bool closeWindow(WindowId window);
-    // Input taken by a later pumpOne (for handlers that run long and pump between steps).
+    // Input taken by a later pumpOne or modal loop, in turn with posted messages (for handlers
+    // that run long and pump between steps).
     void queueInput(std::function<void()> input);
 
     // --- Time ---
@@ -92,11 +93,14 @@ public:
     bool isModalRunning(WindowId window) const;
     std::vector<int32_t> listDataAll(WindowId window, int controlId) const;
     std::vector<std::string> listItems(WindowId window, int controlId) const;
+    // Every text the code gave the control, in order (the template's text not included).
+    std::vector<std::string> textHistory(WindowId window, int controlId) const;
+    void clearTextHistory(WindowId window, int controlId);
     int32_t image(WindowId window, int controlId) const;  // NoImage when unknown
     int textLimit(WindowId window, int controlId) const;
     bool hasControl(WindowId window, int controlId) const;
     int waitCursorDepth() const { return waitCursor_; }
-    int postedPending() const { return static_cast<int>(posted_.size()); }
+    int postedPending() const;
     const std::vector<MessageBoxRecord>& messageBoxes() const { return messageBoxes_; }
     const std::vector<ModalRecord>& modalDialogs() const { return modals_; }
     int windowCount() const { return static_cast<int>(windows_.size()); }
@@ -147,6 +151,7 @@ private:
     struct Control {
         ControlTemplate spec;
         std::string text;
+        std::vector<std::string> history;
         bool enabled = true;
         bool checked = false;
         int32_t image = 0;
@@ -184,6 +189,7 @@ private:
     Control* control(WindowId window, int controlId);
     const Control* control(WindowId window, int controlId) const;
     bool dispatchOnePosted();
+    bool takeOne();
     bool fireDueTimer(Ticks now);
     void record(WindowId window);
     void pressDefault(WindowId window);
@@ -191,8 +197,14 @@ private:
     std::map<WindowId, Win> windows_;
     WindowId nextId_ = 1;
     uint64_t timerOrder_ = 0;
-    std::deque<std::pair<WindowId, PostedMessage>> posted_;
-    std::deque<std::function<void()>> input_;
+    // Posted messages and queued input in the order they arrived: pumpOne and modal loops take
+    // the front one whatever it is; dispatchPosted at top level takes only posted messages.
+    struct Pending {
+        WindowId window = NoWindow;
+        PostedMessage message;
+        std::function<void()> input;  // set for queued input
+    };
+    std::deque<Pending> pending_;
     std::deque<int> answers_;
     std::vector<MessageBoxRecord> messageBoxes_;
     std::vector<ModalRecord> modals_;
