@@ -161,10 +161,17 @@ bool sendImage(UploadJob& job, SerialPort port, ImageFile& file)
     uint8_t number = FirstBlockNumber;
     uint8_t data[BlockDataSize];
     uint8_t block[BlockSize];
-    for (;;) {
+    for (bool firstBlock = true;; firstBlock = false) {
         pauseMs(BlockPauseMs);
         if (stopRequested(job)) {
             return false;
+        }
+        if (firstBlock) {
+            // The receiver repeats its NAK while it waits, and the 3 s pause is counted in whole
+            // milliseconds, so one may land just after the purge that ended it. Taken as the
+            // answer to block 1 it would send that block twice; both copies get their ACK, and
+            // from then on every ACK would be read as the answer to the block after it.
+            purgePort(port);
         }
         int m = file.read(data, BlockDataSize);
         if (m <= 0) {

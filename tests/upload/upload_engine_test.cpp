@@ -479,3 +479,39 @@ TEST_F(UploadEngineTest, WaitForAckJudgesTheFirstByte)
 }
 
 }  // namespace
+
+namespace {
+
+// The receiver repeats its NAK while it waits. One that lands just after the purge ending the
+// 3 s pause (the pause is counted in whole milliseconds, so it can be a fraction of one short)
+// must not be taken as the answer to block 1: the block would go twice, both copies would be
+// acknowledged, and every later ACK would then be read as the answer to the block after it.
+TEST_F(UploadEngineTest, NakJustAfterThePurgeIsNotTakenForBlockOne)
+{
+    writeFirmware(3 * BlockDataSize);
+    testing_support::ScriptedPorts scripted;
+    auto& device = scripted.add(TestPortName);
+    int blockWrites = 0;
+    device.onWrite = [&](testing_support::ScriptedPort& port, const std::string& written) {
+        if (written == PlainUploadCommand) {
+            port.arriveIn(5, "ATUPX\r\nUpload (Y/N)?\r\n");
+        } else if (written == PromptAnswer) {
+            port.arriveIn(1, "\x15");
+            port.arriveIn(1 + AfterNakPauseMs + 1, "\x15");
+        } else if (!written.empty() && written[0] == static_cast<char>(Soh)) {
+            ++blockWrites;
+            port.arriveIn(12, "\x06");
+        } else if (written == "AT\r") {
+            port.arriveIn(1, "OK\r\n");
+        }
+    };
+    SerialPort port = openPort(TestPortName, DefaultSpeedCode);
+    ASSERT_NE(port, NoPort);
+    job().portHandle.store(port);
+    job().identity.store(IdentityAti9Key | IdentityKernelMode);
+    run();
+    expectEndedClean(Succeeded);
+    EXPECT_EQ(blockWrites, 3);
+}
+
+}  // namespace
