@@ -308,19 +308,21 @@ bool HeadlessBackend::fireDueTimer(Ticks now)
 
 void HeadlessBackend::runFor(uint32_t ms)
 {
-    const Ticks start = platform::tickCount();
+    const Ticks deadline = platform::tickCount() + ms;
     dispatchPosted();
     for (;;) {
+        // Only timers due by the deadline fire; one that fell behind while a handler ran long
+        // fires once, not once for every period it missed.
         Ticks now = platform::tickCount();
-        uint32_t elapsed = now - start;
-        if (fireDueTimer(now)) {
+        Ticks limit = ticksAfter(deadline, now) > 0 ? now : deadline;
+        if (fireDueTimer(limit)) {
             continue;
         }
-        if (elapsed >= ms) {
+        now = platform::tickCount();
+        if (ticksAfter(deadline, now) <= 0) {
             return;
         }
-        // Sleep to the next timer or the end, whichever comes first.
-        uint32_t wait = ms - elapsed;
+        uint32_t wait = static_cast<uint32_t>(ticksAfter(deadline, now));
         for (const auto& [id, w] : windows_) {
             for (const auto& [timerId, t] : w.timers) {
                 int32_t ahead = ticksAfter(t.due, now);
