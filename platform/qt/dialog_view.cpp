@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -32,8 +33,37 @@ constexpr int IconSidePx = 32;  // icon controls take the icon's size, whatever 
 constexpr int ProgressDefaultHigh = 100;
 constexpr const char* WindowsLineBreak = "\r\n";
 constexpr int WindowsLineBreakLength = 2;
-// The text of a static sits this far inside a sunken frame, so it does not touch the edge.
-constexpr int SunkenTextMarginPx = 2;
+// Text one pixel inside the edge, so "100%" still fits the percentage field.
+constexpr int SunkenEdgePx = 1;
+constexpr int SunkenTextInsetPx = 2;
+constexpr const char* SunkenProperty = "tarvoSunken";
+const QColor SunkenShadow(128, 128, 128);
+const QColor SunkenHighlight(255, 255, 255);
+
+// A static text; with the sunken style it draws a one-pixel edge as the system does (shadow
+// top and left, highlight bottom and right). The styles' own panels come out in the light
+// colour of a light dialog, where they all but disappear.
+class StaticText : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QLabel::paintEvent(event);
+        if (!property(SunkenProperty).toBool()) {
+            return;
+        }
+        QPainter painter(this);
+        int right = width() - 1, bottom = height() - 1;
+        painter.setPen(SunkenShadow);
+        painter.drawLine(0, 0, right, 0);
+        painter.drawLine(0, 0, 0, bottom);
+        painter.setPen(SunkenHighlight);
+        painter.drawLine(0, bottom, right, bottom);
+        painter.drawLine(right, 0, right, bottom);
+    }
+};
 
 bool has(uint32_t style, uint32_t flag)
 {
@@ -168,7 +198,7 @@ QWidget* DialogView::createControl(const ControlTemplate& c)
     const int id = c.id;
     switch (c.kind) {
     case ControlKind::Text: {
-        auto* label = new QLabel(this);
+        auto* label = new StaticText(this);
         label->setTextFormat(Qt::PlainText);  // model names from the INI are text, never markup
         label->setWordWrap(true);
         Qt::Alignment horizontal = has(c.style, platform::ui::StyleRightAlign) ? Qt::AlignRight
@@ -176,10 +206,11 @@ QWidget* DialogView::createControl(const ControlTemplate& c)
                                                                               : Qt::AlignLeft;
         label->setAlignment(horizontal | Qt::AlignTop);
         if (has(c.style, platform::ui::StyleSunken) || has(c.style, platform::ui::StyleBorder)) {
-            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            label->setLineWidth(1);
-            label->setMargin(0);
-            label->setContentsMargins(SunkenTextMarginPx, 0, SunkenTextMarginPx, 0);
+            label->setContentsMargins(SunkenTextInsetPx, SunkenEdgePx, SunkenTextInsetPx, SunkenEdgePx);
+            label->setProperty(SunkenProperty, true);
+            // These are one-line fields barely taller than the font: wrapping would only push
+            // a long text out of sight.
+            label->setWordWrap(false);
         }
         label->setText(toQt(c.text));
         w = label;

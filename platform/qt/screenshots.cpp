@@ -35,6 +35,13 @@ constexpr int TitleBarHeightPx = 22;
 constexpr int TitleIconPx = 16;
 constexpr int TitleTextIndentPx = 24;
 
+// Presses a button from an event of its own: the press may open a modal loop, and the ticker
+// does not fire again while its own handler is still running.
+void pressLater(QAbstractButton* button)
+{
+    QTimer::singleShot(0, button, [button] { button->click(); });
+}
+
 }  // namespace
 
 std::unique_ptr<ScreenshotDriver> ScreenshotDriver::fromEnvironment(QtBackend& backend)
@@ -106,7 +113,7 @@ void ScreenshotDriver::tick()
         save(*window, QStringLiteral("about.png"));
         dialog_ = NoWindow;
         if (auto* ok = qobject_cast<QPushButton*>(view->control(platform::ui::IdOk))) {
-            ok->click();
+            pressLater(ok);
         }
         return;
     }
@@ -136,12 +143,13 @@ void ScreenshotDriver::tick()
     }
     if (!helpShown_) {
         helpShown_ = true;
-        frame->button(WizardButton::Help)->click();
+        pressLater(frame->button(WizardButton::Help));
         return;
     }
     QPushButton* next = frame->button(WizardButton::Next);
     if (!next->isHidden() && next->isEnabled()) {
-        next->click();
+        pressLater(next);
+        activity();
     }
 }
 

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Makes the documentation's screenshots: builds Tarvo32 and modemsim when needed, runs the real
+# wizard of the sample delivery against a simulated modem on COM3 on Qt's offscreen platform, and
+# lets the Qt backend's screenshot mode (TARVO_SCREENSHOT_DIR) walk through every page, the About
+# box and the message boxes. The PNGs land in docs/screenshots/.
+#   TARVO_SCREENSHOT_BUILD=DIR   build folder to use (default build-screenshots)
+#   TARVO_SCREENSHOT_BAUD=N      line speed of the simulated modem (default 38400, slow enough
+#                                for a picture of the upload in progress)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${TARVO_SCREENSHOT_BUILD:-$top/build-screenshots}
+baud=${TARVO_SCREENSHOT_BAUD:-38400}
+out="$top/docs/screenshots"
+port=COM3
+run_limit_s=120
+
+if [ ! -x "$build/Tarvo32" ] || [ ! -x "$build/modemsim" ]; then
+  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TESTS=OFF -DTARVO_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" -j2 --target Tarvo32 modemsim
+
+work=$(mktemp -d)
+sim=""
+cleanup() {
+  if [ -n "$sim" ]; then
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/delivery" "$work/host" "$work/shots" "$work/runtime"
+chmod 700 "$work/runtime"
+cp "$top/samples/delivery/"* "$work/delivery/"
+cp "$build/Tarvo32" "$work/delivery/"
+export TARVO_HOST="$work/host"
+
+"$build/modemsim" --port "$port" --baud "$baud" --image-out "$work/received.bin" >"$work/modemsim.log" 2>&1 &
+sim=$!
+for _ in $(seq 50); do
+  grep -q '^ready' "$work/modemsim.log" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q '^ready' "$work/modemsim.log" || { echo "modemsim did not start:" >&2; cat "$work/modemsim.log" >&2; exit 1; }
+
+XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen TARVO_SCREENSHOT_DIR="$work/shots" \
+  timeout "$run_limit_s" "$work/delivery/Tarvo32"
+
+shopt -s nullglob
+shots=("$work/shots"/*.png)
+[ ${#shots[@]} -gt 0 ] || { echo "no screenshots were taken" >&2; exit 1; }
+mkdir -p "$out"
+rm -f "$out"/*.png
+cp "${shots[@]}" "$out/"
+ls -1 "$out"
