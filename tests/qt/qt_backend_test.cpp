@@ -1,0 +1,378 @@
+// The Qt backend on the offscreen platform: dialog units, templates turned into widgets, posted
+// and sent requests, timers by id, message boxes, and the keys a page sees first.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "platform/qt/dialog_units.h"
+#include "platform/qt/dialog_view.h"
+#include "platform/qt/qt_backend.h"
+#include "platform/qt/wizard_frame.h"
+#include "resources/icons.h"
+
+namespace qttest {
+
+// The tests' QApplication: offscreen, with a private 0700 runtime folder (Qt warns without).
+QApplication& app()
+{
+    static QApplication* instance = [] {
+        static char runtime[] = "/tmp/tarvo-qt-runtime-XXXXXX";
+        if (mkdtemp(runtime) != nullptr) {
+            chmod(runtime, 0700);
+            setenv("XDG_RUNTIME_DIR", runtime, 1);
+        }
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        static int argc = 1;
+        static char name[] = "tarvo_qt_tests";
+        static char* argv[] = {name, nullptr};
+        return new QApplication(argc, argv);
+    }();
+    return *instance;
+}
+
+}  // namespace qttest
+
+namespace {
+
+using namespace platform::ui;
+using platform::qt::DialogView;
+using platform::qt::QtBackend;
+
+constexpr int WaitLimitMs = 3000;
+
+// Records what the backend reports, in order; a hook may act inside an event.
+struct Recorder : WindowEvents {
+    std::vector<std::string> log;
+    std::function<void(const std::string&)> hook;
+    bool consumeKeys = false;
+
+    void note(const std::string& what)
+    {
+        log.push_back(what);
+        if (hook) {
+            hook(what);
+        }
+    }
+    void windowTimer(int id) override { note("timer " + std::to_string(id)); }
+    void windowCommand(int id, Notification code) override
+    {
+        note((code == Notification::Clicked ? "click " : "select ") + std::to_string(id));
+    }
+    void windowPosted(const PostedMessage& m) override { note("posted " + std::to_string(m.message)); }
+    bool windowKey(int id, Key key) override
+    {
+        note((key == Key::Enter ? "enter " : "escape ") + std::to_string(id));
+        return consumeKeys;
+    }
+    void windowClose() override { note("close"); }
+    void wizardButton(WizardButton b) override { note("wizard " + std::to_string(static_cast<int>(b))); }
+};
+
+bool waitUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < WaitLimitMs) {
+        QTest::qWait(5);
+    }
+    return done();
+}
+
+class QtBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override { qttest::app(); }
+    QtBackend backend;
+};
+
+DialogTemplate searchLikeTemplate()
+{
+    DialogTemplate t;
+    t.title = "Firmware upload wizard (page 2 of 5)";
+    t.controls = {
+        {1038, ControlKind::Picture, StyleNone, 13, 7, 46, 100, "", BitmapWizardPicture},
+        {1040, ControlKind::ListBox, StyleBorder | StyleSorted | StyleNotify | StyleVScroll, 81, 36, 177, 41, ""},
+        {1006, ControlKind::RadioButton, StyleNone, 86, 82, 39, 10, "Others"},
+        {1008, ControlKind::Edit, StyleBorder | StyleDigitsOnly | StyleDisabled, 163, 81, 37, 12, "", 0, 3},
+        {1009, ControlKind::Text, StyleSunken, 80, 104, 178, 11, "status"},
+        {1094, ControlKind::Icon, StyleNone, 13, 76, 21, 20, "", IconLampIdle},
+        {1099, ControlKind::Text, StyleSunken | StyleRightAlign, 229, 81, 22, 9, "0%"},
+        {1018, ControlKind::Edit, StyleMultiline | StyleReadOnly | StyleAutoHScroll, 25, 7, 215, 40, ""},
+    };
+    return t;
+}
+
+TEST(DialogUnits, ConvertLikeTheSystem)
+{
+    qttest::app();
+    using platform::qt::mulDiv;
+    struct Row { int a, b, c, expected; };
+    for (Row r : {Row{265, 6, 4, 398}, Row{13, 6, 4, 20}, Row{9, 12, 8, 14}, Row{7, 12, 8, 11},
+                  Row{-13, 6, 4, -20}, Row{1, 1, 0, -1}, Row{100, 12, 8, 150}}) {
+        EXPECT_EQ(mulDiv(r.a, r.b, r.c), r.expected) << r.a << "*" << r.b << "/" << r.c;
+    }
+    // Arial 8 pt comes out as Liberation Sans at 11 px: bases 6 x 12, 1.5 px per unit.
+    QFont font = platform::qt::dialogFont("Arial", 8);
+    EXPECT_EQ(font.pixelSize(), 11);
+    platform::qt::DialogBaseUnits base = platform::qt::baseUnitsOf(font);
+    EXPECT_EQ(base.x, 6);
+    EXPECT_EQ(base.y, 12);
+    EXPECT_EQ(platform::qt::dialogRectToPixels(80, 104, 178, 11, base), QRect(120, 156, 267, 17));
+}
+
+TEST_F(QtBackendTest, TemplateBecomesWidgetsAtTheirPlaces)
+{
+    Recorder events;
+    WindowId w = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+    DialogView* view = backend.view(w);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->clientSize(), QSize(398, 180));
+    EXPECT_EQ(backend.topLevel(w)->size(), QSize(398, 180));
+    EXPECT_EQ(view->control(1040)->geometry(), QRect(122, 54, 266, 62));
+    EXPECT_EQ(view->control(1009)->geometry(), QRect(120, 156, 267, 17));
+    // Pictures and icons take their image's size, as the system's static pictures do.
+    EXPECT_EQ(view->control(1038)->geometry(), QRect(20, 11, 69, 150));
+    EXPECT_EQ(view->control(1094)->geometry(), QRect(20, 114, 32, 32));
+    EXPECT_FALSE(view->control(1008)->isEnabled());
+    auto* percent = qobject_cast<QLabel*>(view->control(1099));
+    ASSERT_NE(percent, nullptr);
+    EXPECT_TRUE(percent->alignment() & Qt::AlignRight);
+    // Static texts are never read as markup.
+    backend.setText(w, 1009, "<b>Nelta</b> & Co");
+    EXPECT_EQ(backend.text(w, 1009), "<b>Nelta</b> & Co");
+    EXPECT_EQ(percent->textFormat(), Qt::PlainText);
+    backend.destroyWindow(w);
+}
+
+TEST_F(QtBackendTest, ControlsKeepTheirStateById)
+{
+    Recorder events;
+    WindowId w = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+
+    // A sorted list: case-insensitive order, item data follows its item, code changes are silent.
+    EXPECT_EQ(backend.listAdd(w, 1040, "Nelta on COM5"), 0);
+    backend.listSetData(w, 1040, 0, 5);
+    EXPECT_EQ(backend.listAdd(w, 1040, "nelta on COM2"), 0);
+    backend.listSetData(w, 1040, 0, 2);
+    EXPECT_EQ(backend.listAdd(w, 1040, "Nelta on COM8"), 2);
+    EXPECT_EQ(backend.listData(w, 1040, 1), 5);
+    EXPECT_EQ(backend.listData(w, 1040, 7), -1);
+    backend.listSelect(w, 1040, 1);
+    EXPECT_EQ(backend.listSelection(w, 1040), 1);
+    backend.listSelect(w, 1040, -1);
+    EXPECT_EQ(backend.listSelection(w, 1040), -1);
+    EXPECT_TRUE(events.log.empty());
+    // The user's click is reported.
+    static_cast<QListWidget*>(backend.view(w)->control(1040))->setCurrentRow(2);
+    EXPECT_EQ(events.log, std::vector<std::string>{"select 1040"});
+
+    // A radio button can be unchecked from code even though Qt's exclusive buttons refuse it.
+    backend.setChecked(w, 1006, true);
+    backend.setChecked(w, 1006, false);
+    EXPECT_FALSE(backend.isChecked(w, 1006));
+
+    // The port box takes digits only, at most three, from the user; code's text is not cut.
+    backend.setEnabled(w, 1008, true);
+    auto* port = static_cast<QLineEdit*>(backend.view(w)->control(1008));
+    QTest::keyClicks(port, "1a2345");
+    EXPECT_EQ(backend.text(w, 1008), "123");
+    backend.setText(w, 1008, "12345");
+    EXPECT_EQ(backend.text(w, 1008), "12345");
+
+    // The multi-line box works in "\r\n" lines, as the summary's log box expects.
+    backend.setText(w, 1018, "");
+    EXPECT_EQ(backend.editLineCount(w, 1018), 1);
+    backend.editReplaceSelection(w, 1018, "one\r\ntwo\r\n");
+    EXPECT_EQ(backend.editLineCount(w, 1018), 3);
+    EXPECT_EQ(backend.editLineIndex(w, 1018, 1), 5);
+    EXPECT_EQ(backend.editLineIndex(w, 1018, 3), -1);
+    EXPECT_EQ(backend.editLineLength(w, 1018, 5), 3);
+    backend.editSetSelection(w, 1018, 0, 5);
+    backend.editReplaceSelection(w, 1018, "");
+    int last = backend.editLineIndex(w, 1018, backend.editLineCount(w, 1018) - 1);
+    backend.editSetSelection(w, 1018, last, last);
+    backend.editReplaceSelection(w, 1018, "three");
+    EXPECT_EQ(backend.text(w, 1018), "two\r\nthree");
+
+    // Unknown ids give the "unknown" answers.
+    EXPECT_EQ(backend.listCount(w, 4242), -1);
+    EXPECT_EQ(backend.text(w, 4242), "");
+    EXPECT_EQ(backend.listCount(999, 1040), -1);
+    backend.destroyWindow(w);
+}
+
+TEST_F(QtBackendTest, PostedMessagesWaitForTheHandlerAndKeepTheirOrder)
+{
+    Recorder events;
+    WindowId w = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+    Recorder other;
+    WindowId gone = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &other);
+    events.hook = [&](const std::string& what) {
+        if (what == "timer 7") {
+            backend.killTimer(w, 7);
+            backend.post(w, PostedMessage{1});
+            backend.post(gone, PostedMessage{9});
+            backend.post(w, PostedMessage{2});
+            backend.destroyWindow(gone);
+            // A sent request acts at once, inside the handler.
+            events.note("sent");
+        }
+    };
+    backend.setTimer(w, 7, 10);
+    ASSERT_TRUE(waitUntil([&] { return events.log.size() >= 4; }));
+    EXPECT_EQ(events.log, (std::vector<std::string>{"timer 7", "sent", "posted 1", "posted 2"}));
+    EXPECT_TRUE(other.log.empty());
+
+    // pumpOne hands over one posted message at a time.
+    events.log.clear();
+    events.hook = nullptr;
+    backend.post(w, PostedMessage{3});
+    backend.post(w, PostedMessage{4});
+    EXPECT_EQ(backend.pumpOne(), PumpResult::Dispatched);
+    EXPECT_EQ(events.log, std::vector<std::string>{"posted 3"});
+    EXPECT_EQ(backend.pumpOne(), PumpResult::Dispatched);
+    EXPECT_EQ(events.log, (std::vector<std::string>{"posted 3", "posted 4"}));
+    backend.destroyWindow(w);
+}
+
+TEST_F(QtBackendTest, TimersRunByIdUntilKilledOrDestroyed)
+{
+    Recorder events;
+    WindowId w = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+    int fast = 0, slow = 0;
+    events.hook = [&](const std::string& what) {
+        if (what == "timer 26") {
+            ++fast;
+        } else if (what == "timer 28") {
+            ++slow;
+        }
+    };
+    backend.setTimer(w, 26, 10);
+    backend.setTimer(w, 28, 10);
+    ASSERT_TRUE(waitUntil([&] { return fast >= 2 && slow >= 2; }));
+    backend.killTimer(w, 26);
+    int fastAtKill = fast;
+    ASSERT_TRUE(waitUntil([&] { return slow >= 5; }));
+    EXPECT_EQ(fast, fastAtKill);
+    backend.destroyWindow(w);
+    int slowAtDestroy = slow;
+    QTest::qWait(60);
+    EXPECT_EQ(slow, slowAtDestroy);
+}
+
+TEST_F(QtBackendTest, MessageBoxIsCaptionedAndAnswered)
+{
+    struct Row { MessageBoxIcon icon; QMessageBox::Icon shown; };
+    for (Row row : {Row{MessageBoxIcon::Stop, QMessageBox::Critical},
+                    Row{MessageBoxIcon::Information, QMessageBox::Information},
+                    Row{MessageBoxIcon::Exclamation, QMessageBox::Warning}}) {
+        QString caption, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            caption = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            box->button(QMessageBox::Ok)->click();
+        });
+        int answer = backend.messageBox(NoWindow, "Please remove your modem from the USB port,\nand then press 'OK' to continue.",
+                                        "Tarvo32", row.icon);
+        EXPECT_EQ(answer, IdOk);
+        EXPECT_EQ(caption, "Tarvo32");
+        EXPECT_EQ(text, "Please remove your modem from the USB port,\nand then press 'OK' to continue.");
+        EXPECT_EQ(icon, row.shown);
+    }
+}
+
+TEST_F(QtBackendTest, SheetPageSeesEnterFirstAndTheFrameReportsItsButtons)
+{
+    Recorder sheetEvents, pageEvents;
+    WindowId sheet = backend.createSheet(&sheetEvents);
+    WindowId page = backend.createDialog(searchLikeTemplate(), sheet, WindowRole::SheetPage, &pageEvents);
+    WizardButtonsView buttons;
+    buttons.backEnabled = true;
+    buttons.nextEnabled = true;
+    backend.setWizardButtons(sheet, buttons);
+    backend.showSheetPage(sheet, page);
+    platform::qt::WizardFrame* frame = backend.frame(sheet);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->windowTitle(), "Firmware upload wizard (page 2 of 5)");
+    // The page at the frame's margin, the frame just large enough for page and buttons.
+    EXPECT_EQ(backend.view(page)->geometry().size(), QSize(398, 180));
+
+    bool ended = false;
+    int result = 0;
+    QTimer::singleShot(0, [&] {
+        backend.setEnabled(page, 1008, true);
+        QLineEdit* port = static_cast<QLineEdit*>(backend.view(page)->control(1008));
+        port->setFocus();
+        // Consumed by the page: Next is not pressed.
+        pageEvents.consumeKeys = true;
+        QTest::keyClick(port, Qt::Key_Return);
+        EXPECT_EQ(pageEvents.log, std::vector<std::string>{"enter 1008"});
+        EXPECT_TRUE(sheetEvents.log.empty());
+        // Not consumed: the enabled default button, Next, is pressed.
+        pageEvents.consumeKeys = false;
+        QTest::keyClick(port, Qt::Key_Return);
+        QTest::keyClick(port, Qt::Key_Escape);
+        frame->button(WizardButton::Help)->click();
+        frame->close();  // the close box
+        backend.endModal(sheet, 12325);
+        ended = true;
+    });
+    result = backend.runModal(sheet);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(result, 12325);
+    EXPECT_EQ(sheetEvents.log, (std::vector<std::string>{"wizard 1", "wizard 3", "wizard 4", "close"}));
+    EXPECT_TRUE(frame->isVisible() == false);
+
+    // Finish takes Next's place and carries the text it is given.
+    buttons.finishVisible = true;
+    buttons.finishEnabled = true;
+    buttons.backVisible = false;
+    buttons.finishText = "Finish";
+    backend.setWizardButtons(sheet, buttons);
+    EXPECT_TRUE(frame->button(WizardButton::Next)->isHidden());
+    EXPECT_FALSE(frame->button(WizardButton::Finish)->isHidden());
+    EXPECT_EQ(frame->button(WizardButton::Finish)->text(), "Finish");
+    EXPECT_EQ(frame->defaultButton(), frame->button(WizardButton::Finish));
+    backend.destroyWindow(page);
+    backend.destroyWindow(sheet);
+}
+
+TEST_F(QtBackendTest, ModalRunsNestAndEndInOrder)
+{
+    Recorder outerEvents, innerEvents;
+    WindowId outer = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &outerEvents);
+    WindowId inner = backend.createDialog(searchLikeTemplate(), outer, WindowRole::ModalDialog, &innerEvents);
+    int innerResult = -1;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] { backend.endModal(inner, IdOk); });
+        innerResult = backend.runModal(inner);
+        backend.endModal(outer, IdCancel);
+    });
+    EXPECT_EQ(backend.runModal(outer), IdCancel);
+    EXPECT_EQ(innerResult, IdOk);
+    // endModal before the run: the run returns at once.
+    backend.endModal(inner, 5);
+    EXPECT_EQ(backend.runModal(inner), 5);
+    backend.destroyWindow(inner);
+    backend.destroyWindow(outer);
+}
+
+}  // namespace
