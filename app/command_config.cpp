@@ -4,6 +4,7 @@
 #include "app/commands.h"
 #include "app/startup.h"
 #include "config/firmware_config.h"
+#include "config/ini_reader.h"
 
 namespace {
 
@@ -21,6 +22,10 @@ int commandConfig(const Arguments& arguments)
         return UsageExitStatus;
     }
     initialiseProgramState();
+    if (profileFileHasUtf8Mark(iniPath())) {
+        std::fprintf(stderr, "Tarvo32: %s begins with a UTF-8 byte-order mark; like Windows, Tarvo32 reads it "
+                             "as part of the first line, so a section header there is not seen\n", iniPath().c_str());
+    }
     std::fputs(formatFirmwareConfig(FirmwareConfig).c_str(), stdout);
     return 0;
 }

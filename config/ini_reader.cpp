@@ -330,13 +330,10 @@ SearchResult searchFile(const std::string& path, KeySearch& search)
         size_t skip = 0;
         if (first) {
             first = false;
-            // Windows itself reads a UTF-8 mark as text, which spoils the first line (usually
-            // the first section's header) and so silently drops that section. A delivery saved
-            // as UTF-8 by an editor would then run on defaults, firmware path included; the mark
-            // is skipped instead.
-            if (startsWith(bytes, n, Utf8Bom, sizeof Utf8Bom)) {
-                skip = sizeof Utf8Bom;
-            } else if (startsWith(bytes, n, Utf16LeBom, sizeof Utf16LeBom)) {
+            // The Win32 reader knows only the UTF-16 LE mark. A UTF-8 mark is read as text:
+            // it spoils the first line, so a section header on that line is not recognised
+            // (`Tarvo32 config` warns about it); sections further down read as usual.
+            if (startsWith(bytes, n, Utf16LeBom, sizeof Utf16LeBom)) {
                 skip = sizeof Utf16LeBom;
                 encoding = Encoding::Utf16Le;
             } else if (startsWith(bytes, n, Utf16BeBom, sizeof Utf16BeBom)) {
@@ -398,4 +395,12 @@ bool profileFlag(const std::string& text)
     std::string upper(text);
     std::transform(upper.begin(), upper.end(), upper.begin(), asciiUpper);
     return upper.find("TRUE") != std::string::npos;
+}
+
+bool profileFileHasUtf8Mark(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[sizeof Utf8Bom] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    return in.gcount() == static_cast<std::streamsize>(sizeof head) && std::memcmp(head, Utf8Bom, sizeof head) == 0;
 }

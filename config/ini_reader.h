@@ -34,3 +34,7 @@ std::string getPrivateProfileString(const std::string& section, const std::strin
 
 // The boolean rule of the configuration: set when the upper-cased text contains "TRUE".
 bool profileFlag(const std::string& text);
+
+// True when the file begins with a UTF-8 byte-order mark, which the Win32 reader takes for text
+// (a section header on the first line is then not recognised).
+bool profileFileHasUtf8Mark(const std::string& path);
