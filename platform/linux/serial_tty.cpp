@@ -56,9 +56,17 @@ public:
             return -1;
         }
         ssize_t got = ::read(fd_, buf, static_cast<size_t>(n));
-        if (got >= 0) {
-            // A raw line with no minimum count answers 0, not EAGAIN, when nothing is waiting.
+        if (got > 0) {
             return static_cast<int>(got);
+        }
+        if (got == 0) {
+            // A raw line with no minimum count answers 0, not EAGAIN, when nothing is waiting;
+            // after a hang-up the same 0 means the other side has gone.
+            if (hungUp_) {
+                gone_ = true;
+                return -1;
+            }
+            return 0;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
             return 0;
@@ -118,11 +126,11 @@ public:
         if (r <= 0) {
             return false;
         }
-        if (p.revents & POLLIN) {
-            return true;
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // Bytes sent before the hang-up may still be waiting: the reads take them first and
+            // then report the line gone.
+            hungUp_ = true;
         }
-        // POLLHUP / POLLERR without data: the line is gone; let the next read say so.
-        gone_ = true;
         return true;
     }
 
@@ -137,6 +145,7 @@ private:
     int fd_;
     bool exclusiveFlagSet_;
     bool gone_ = false;
+    bool hungUp_ = false;
 };
 
 }  // namespace

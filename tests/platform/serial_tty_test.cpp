@@ -144,9 +144,12 @@ TEST_F(TtyPortTest, DeviceGoneEndsWaitsLikeFailedReads)
     master = -1;
     char line[100];
     platform::Ticks start = platform::tickCount();
+    clock_t cpuBefore = clock();
     EXPECT_EQ(readLine(port, line, sizeof line, 3000), 0);
     EXPECT_FALSE(waitForOk(port));
     EXPECT_GE(platform::elapsedSince(start), WaitForOkMs);
+    // The wait ran out its time without spinning on the hung-up line.
+    EXPECT_LT(1000.0 * static_cast<double>(clock() - cpuBefore) / CLOCKS_PER_SEC, 100.0);
     EXPECT_EQ(writeBytes(port, "AT\r", 3), -1);
     closePort(port);
     keeper = open("/dev/null", O_RDONLY);
