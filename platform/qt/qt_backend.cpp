@@ -108,15 +108,8 @@ bool installBackend(int argc, char** argv)
     return true;
 }
 
-QtBackend::QtBackend() : drain_(new QTimer(this))
+QtBackend::QtBackend()
 {
-    // Posted messages go one per turn of the event loop, in order, between Qt's own events.
-    drain_->setInterval(0);
-    connect(drain_, &QTimer::timeout, this, [this] {
-        if (!inPump_) {
-            deliverOnePosted();
-        }
-    });
     qApp->installEventFilter(this);
     screenshots_ = ScreenshotDriver::fromEnvironment(*this);
 }
@@ -411,20 +404,30 @@ void QtBackend::post(WindowId window, const PostedMessage& message)
         return;
     }
     posted_.push_back(Pending{window, message});
-    drain_->start();
+    scheduleDelivery();
+}
+
+void QtBackend::scheduleDelivery()
+{
+    // One single-shot timer per message: Qt never fires a timer again while its handler is still
+    // running, and a posted message's handler may open a message box, in whose loop the next
+    // messages must still arrive. Each turn delivers the oldest message, so the order holds.
+    QTimer::singleShot(0, this, [this] {
+        if (inPump_) {
+            scheduleDelivery();  // pumpOne hands over only one of ours per step
+        } else {
+            deliverOnePosted();
+        }
+    });
 }
 
 void QtBackend::deliverOnePosted()
 {
     if (posted_.empty()) {
-        drain_->stop();
         return;
     }
     Pending next = posted_.front();
     posted_.pop_front();
-    if (posted_.empty()) {
-        drain_->stop();
-    }
     if (Record* r = find(next.window)) {
         r->events->windowPosted(next.message);
     }

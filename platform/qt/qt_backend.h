@@ -126,6 +126,7 @@ private:
     const Record* find(platform::ui::WindowId window) const;
     DialogView* viewOf(platform::ui::WindowId window) const;
     void deliverOnePosted();
+    void scheduleDelivery();
     void timerFired(platform::ui::WindowId window, int timerId);
     // The window and control a widget belongs to; NoWindow when it is none of ours.
     platform::ui::WindowId ownerOf(QWidget* widget, int& controlId) const;
@@ -135,7 +136,6 @@ private:
     std::map<platform::ui::WindowId, Record> windows_;
     platform::ui::WindowId nextId_ = 1;
     std::deque<Pending> posted_;
-    QTimer* drain_ = nullptr;  // runs while posted messages wait
     bool inPump_ = false;      // pumpOne is letting Qt handle its events
     int waitCursor_ = 0;
     std::unique_ptr<ScreenshotDriver> screenshots_;

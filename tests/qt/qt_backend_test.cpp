@@ -93,9 +93,13 @@ bool waitUntil(const std::function<bool()>& done)
     return done();
 }
 
-class QtBackendTest : public ::testing::Test {
+// The application must exist before the backend member is made.
+struct ApplicationFirst {
+    ApplicationFirst() { qttest::app(); }
+};
+
+class QtBackendTest : public ::testing::Test, private ApplicationFirst {
 protected:
-    void SetUp() override { qttest::app(); }
     QtBackend backend;
 };
 
@@ -246,6 +250,29 @@ TEST_F(QtBackendTest, PostedMessagesWaitForTheHandlerAndKeepTheirOrder)
     EXPECT_EQ(events.log, std::vector<std::string>{"posted 3"});
     EXPECT_EQ(backend.pumpOne(), PumpResult::Dispatched);
     EXPECT_EQ(events.log, (std::vector<std::string>{"posted 3", "posted 4"}));
+    backend.destroyWindow(w);
+}
+
+TEST_F(QtBackendTest, PostedMessagesArriveWhileAPostedHandlerShowsAMessageBox)
+{
+    Recorder events;
+    WindowId w = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+    std::vector<std::string> seenDuringBox;
+    events.hook = [&](const std::string& what) {
+        if (what == "posted 1") {
+            backend.post(w, PostedMessage{2});
+            QTimer::singleShot(100, [&] {
+                seenDuringBox = events.log;
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    box->button(QMessageBox::Ok)->click();
+                }
+            });
+            backend.messageBox(w, "Upload successfully", "Tarvo32", MessageBoxIcon::Information);
+        }
+    };
+    backend.post(w, PostedMessage{1});
+    ASSERT_TRUE(waitUntil([&] { return !seenDuringBox.empty(); }));
+    EXPECT_EQ(seenDuringBox, (std::vector<std::string>{"posted 1", "posted 2"}));
     backend.destroyWindow(w);
 }
 
