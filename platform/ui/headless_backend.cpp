@@ -60,7 +60,7 @@ HeadlessBackend::Control* HeadlessBackend::control(WindowId window, int controlI
         return nullptr;
     }
     for (Control& c : w->controls) {
-        if (c.spec.id == controlId) {
+        if (c.tmpl.id == controlId) {
             return &c;
         }
     }
@@ -80,12 +80,12 @@ bool HeadlessBackend::click(WindowId window, int controlId)
     if (c == nullptr || !c->enabled) {
         return false;
     }
-    if (c->spec.kind != ControlKind::PushButton && c->spec.kind != ControlKind::RadioButton) {
+    if (c->tmpl.kind != ControlKind::PushButton && c->tmpl.kind != ControlKind::RadioButton) {
         return false;
     }
-    if (c->spec.kind == ControlKind::RadioButton) {
+    if (c->tmpl.kind == ControlKind::RadioButton) {
         for (Control& other : find(window)->controls) {
-            if (other.spec.kind == ControlKind::RadioButton) {
+            if (other.tmpl.kind == ControlKind::RadioButton) {
                 other.checked = false;
             }
         }
@@ -101,12 +101,12 @@ bool HeadlessBackend::click(WindowId window, int controlId)
 bool HeadlessBackend::selectListItem(WindowId window, int controlId, int index)
 {
     Control* c = control(window, controlId);
-    if (c == nullptr || !c->enabled || c->spec.kind != ControlKind::ListBox || index < 0 ||
+    if (c == nullptr || !c->enabled || c->tmpl.kind != ControlKind::ListBox || index < 0 ||
         index >= static_cast<int>(c->items.size())) {
         return false;
     }
     c->selection = index;
-    if ((c->spec.style & StyleNotify) != 0) {
+    if ((c->tmpl.style & StyleNotify) != 0) {
         find(window)->events->windowCommand(controlId, Notification::SelectionChanged);
     }
     if (!inPump_) {
@@ -118,12 +118,12 @@ bool HeadlessBackend::selectListItem(WindowId window, int controlId, int index)
 bool HeadlessBackend::typeText(WindowId window, int controlId, const std::string& characters)
 {
     Control* c = control(window, controlId);
-    if (c == nullptr || !c->enabled || c->spec.kind != ControlKind::Edit ||
-        (c->spec.style & StyleReadOnly) != 0) {
+    if (c == nullptr || !c->enabled || c->tmpl.kind != ControlKind::Edit ||
+        (c->tmpl.style & StyleReadOnly) != 0) {
         return false;
     }
     for (char ch : characters) {
-        if ((c->spec.style & StyleDigitsOnly) != 0 && !std::isdigit(static_cast<unsigned char>(ch))) {
+        if ((c->tmpl.style & StyleDigitsOnly) != 0 && !std::isdigit(static_cast<unsigned char>(ch))) {
             continue;
         }
         if (c->limit > 0 && static_cast<int>(c->text.size()) >= c->limit) {
@@ -175,8 +175,8 @@ void HeadlessBackend::pressDefault(WindowId window)
         return;
     }
     for (const Control& c : w->controls) {
-        if (c.spec.kind == ControlKind::PushButton && (c.spec.style & StyleDefaultButton) != 0) {
-            click(window, c.spec.id);
+        if (c.tmpl.kind == ControlKind::PushButton && (c.tmpl.style & StyleDefaultButton) != 0) {
+            click(window, c.tmpl.id);
             return;
         }
     }
@@ -469,13 +469,13 @@ WindowId HeadlessBackend::createDialog(const DialogTemplate& dialog, WindowId pa
     w.parent = parent;
     w.role = role;
     w.title = dialog.title;
-    for (const ControlTemplate& spec : dialog.controls) {
+    for (const ControlTemplate& tmpl : dialog.controls) {
         Control c;
-        c.spec = spec;
-        c.text = spec.text;
-        c.enabled = (spec.style & StyleDisabled) == 0;
-        c.image = spec.image;
-        c.limit = spec.textLimit;
+        c.tmpl = tmpl;
+        c.text = tmpl.text;
+        c.enabled = (tmpl.style & StyleDisabled) == 0;
+        c.image = tmpl.image;
+        c.limit = tmpl.textLimit;
         w.controls.push_back(std::move(c));
     }
     return id;
@@ -528,8 +528,8 @@ void HeadlessBackend::record(WindowId window)
     r.window = window;
     r.title = w->title;
     for (const Control& c : w->controls) {
-        if (c.spec.id != StaticControlId) {
-            r.texts[c.spec.id] = c.text;
+        if (c.tmpl.id != StaticControlId) {
+            r.texts[c.tmpl.id] = c.text;
         }
         r.allTexts.push_back(c.text);
         r.images.push_back(c.image);
@@ -721,11 +721,11 @@ void HeadlessBackend::listReset(WindowId window, int controlId)
 int HeadlessBackend::listAdd(WindowId window, int controlId, const std::string& text)
 {
     Control* c = control(window, controlId);
-    if (c == nullptr || c->spec.kind != ControlKind::ListBox) {
+    if (c == nullptr || c->tmpl.kind != ControlKind::ListBox) {
         return -1;
     }
     auto at = c->items.end();
-    if ((c->spec.style & StyleSorted) != 0) {
+    if ((c->tmpl.style & StyleSorted) != 0) {
         at = std::upper_bound(c->items.begin(), c->items.end(), text,
                               [](const std::string& t, const auto& item) { return lessNoCase(t, item.first); });
     }
@@ -757,7 +757,7 @@ intptr_t HeadlessBackend::listData(WindowId window, int controlId, int index)
 int HeadlessBackend::listCount(WindowId window, int controlId)
 {
     const Control* c = control(window, controlId);
-    return c == nullptr || c->spec.kind != ControlKind::ListBox ? -1 : static_cast<int>(c->items.size());
+    return c == nullptr || c->tmpl.kind != ControlKind::ListBox ? -1 : static_cast<int>(c->items.size());
 }
 
 std::string HeadlessBackend::listText(WindowId window, int controlId, int index)

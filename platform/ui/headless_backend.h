@@ -149,7 +149,7 @@ public:
 
 private:
     struct Control {
-        ControlTemplate spec;
+        ControlTemplate tmpl;
         std::string text;
         std::vector<std::string> history;
         bool enabled = true;
