@@ -162,8 +162,8 @@ def to_xpm(name, img):
     h, w = len(img), len(img[0])
     lines = [f'"{w} {h} {len(colours)} 1"']
     for c in colours:
-        spec = "None" if c is None else "#%02X%02X%02X" % c
-        lines.append(f'"{keys[c]} c {spec}"')
+        colourSpec = "None" if c is None else "#%02X%02X%02X" % c
+        lines.append(f'"{keys[c]} c {colourSpec}"')
     for row in img:
         lines.append('"' + "".join(keys[c] for c in row) + '"')
     body = ",\n    ".join(lines)

@@ -17,10 +17,10 @@ constexpr int MaxCharsPerPixel = 2;
 // Larger than any picture of ours; it keeps a corrupt header from asking for gigabytes.
 constexpr int MaxPictureSide = 1024;
 
-bool parseColour(const char* spec, uint32_t& argb)
+bool parseColour(const char* colourSpec, uint32_t& argb)
 {
     // A colour line reads "<key> c <value>"; only the visual ("c") value is used.
-    const char* value = std::strstr(spec, " c ");
+    const char* value = std::strstr(colourSpec, " c ");
     if (value == nullptr) {
         return false;
     }
