@@ -97,8 +97,13 @@ private:
             std::snprintf(detail, sizeof detail, "  %u of %u bytes", view.sentBytes, view.totalBytes);
             line += detail;
         }
+        if (view.sentBytes != lastSent_) {
+            lastSent_ = view.sentBytes;
+            lastSentChange_ = platform::tickCount();
+        }
         if (transferStart_ >= 0) {
-            uint32_t elapsedMs = platform::tickCount() - static_cast<platform::Ticks>(transferStart_);
+            // Up to the last acknowledged block: the pause and ping after the image are no transfer.
+            uint32_t elapsedMs = lastSentChange_ - static_cast<platform::Ticks>(transferStart_);
             uint32_t moved = view.sentBytes - transferStartBytes_;
             if (elapsedMs > 0 && moved > 0) {
                 double bytesPerSecond = moved * 1000.0 / elapsedMs;
@@ -120,6 +125,8 @@ private:
 
     bool terminal_;
     int64_t transferStart_ = -1;
+    uint32_t lastSent_ = 0;
+    platform::Ticks lastSentChange_ = 0;
     uint32_t transferStartBytes_ = 0;
     int32_t lastPhase_ = -1;
     int lastPercent_ = -1;
