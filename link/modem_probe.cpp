@@ -93,6 +93,21 @@ bool awaitMarker(SerialPort port, uint32_t windowMs, int32_t capacity, uint32_t 
     return false;
 }
 
+// After the line a dialogue was waiting for, the modem may still be sending the rest of its
+// answer (a USB modem delivers it in several frames). Purging at once would let that tail, its
+// "OK" above all, arrive after the purge and pass for the answer to the next command; so the
+// answer is read on to its "OK" or "ERROR", within the dialogue's window, before the purge.
+void finishAnswer(SerialPort port, platform::Ticks start, uint32_t windowMs)
+{
+    std::string line;
+    while (platform::elapsedSince(start) < windowMs) {
+        if (nextLine(port, start, windowMs, ProbeLineCapacity, LineCharTimeoutMs, line) && endsAnswer(line)) {
+            break;
+        }
+    }
+    purgePort(port);
+}
+
 // The version word of an upper-cased, trimmed line: the text around its first '.', bounded by
 // the nearest blanks. False when the line has a dot but no blank before it.
 bool versionToken(const std::string& line, std::string& token)
@@ -145,6 +160,11 @@ uint32_t testKernelMode(SerialPort port)
             return flags;
         }
     }
+    if (flags != 0) {
+        // The answer began in time but its end is still on the way; the next command must not
+        // take that end for its own answer.
+        finishAnswer(port, platform::tickCount(), Ati9AnswerTailMs);
+    }
     return flags;
 }
 
@@ -163,7 +183,11 @@ bool checkAti1Key(SerialPort port)
             return false;
         }
         if (holds(line, key)) {
-            purgePort(port);
+            if (endsAnswer(line)) {
+                purgePort(port);
+            } else {
+                finishAnswer(port, start, Ati1WindowMs);
+            }
             return true;
         }
         if (endsAnswer(line)) {
@@ -224,7 +248,11 @@ bool checkFirmwareVersion(SerialPort port)
             // Byte-wise, not numeric: "1.10" sorts before "1.9".
             int order = token.compare(reference);
             if (passWhenLower ? order <= 0 : order > 0) {
-                purgePort(port);
+                if (!endsAnswer(line)) {
+                    finishAnswer(port, start, VersionWindowMs);
+                } else {
+                    purgePort(port);
+                }
                 return true;
             }
         }

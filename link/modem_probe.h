@@ -27,6 +27,8 @@ constexpr uint32_t VersionWindowMs = 5000;
 constexpr uint32_t Ati1FollowUpWindowMs = 4000;
 constexpr uint32_t AtfWindowMs = 2000;
 constexpr uint32_t KernelFollowUpWindowMs = 2000;
+// How long the rest of an ATI9 answer that began inside its window may take to reach its end.
+constexpr uint32_t Ati9AnswerTailMs = 3000;
 constexpr int32_t ProbeLineCapacity = 500;
 constexpr int32_t KernelFollowUpLineCapacity = 1000;
 constexpr int32_t ResetSpeedCode = 115200;  // opens at 115200 like every code outside 103..106
