@@ -42,6 +42,7 @@ void launchWorker(UploadJob& job, ThreadRoutine routine)
     try {
         job.threadHandle = new std::thread([record, routine] {
             platform::raiseCurrentThreadPriority();
+            platform::tightenCurrentThreadTimers();
             routine(&record->port);
             record->threadEnded.store(1, std::memory_order_release);
         });

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@ namespace platform {
 namespace {
 // One step above the normal nice value: "above normal", not real time.
 constexpr int AboveNormalNiceStep = 1;
+constexpr unsigned long WorkerTimerSlackNs = 1000;
 }  // namespace
 
 bool raiseCurrentThreadPriority()
@@ -24,5 +26,7 @@ bool raiseCurrentThreadPriority()
     }
     return setpriority(PRIO_PROCESS, tid, current - AboveNormalNiceStep) == 0;
 }
+
+void tightenCurrentThreadTimers() { prctl(PR_SET_TIMERSLACK, WorkerTimerSlackNs, 0, 0, 0); }
 
 }  // namespace platform

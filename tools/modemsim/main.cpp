@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/host.h"
+#include "platform/thread_priority.h"
 #include "tools/modemsim/modem_model.h"
 
 namespace {
@@ -398,6 +399,8 @@ int main(int argc, char** argv)
     if (int status = parseOptions(argc, argv, options)) {
         return status;
     }
+    // A paced line puts each answer out at the moment its last bit would arrive: wake on time.
+    platform::tightenCurrentThreadTimers();
     std::string entry = platform::portEntryPath(options.port);
     if (entry.empty()) {
         std::fprintf(stderr, "modemsim: '%s' is not a COM port name\n", options.port.c_str());
