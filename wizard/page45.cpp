@@ -167,6 +167,12 @@ void CPage45::poll()
     }
 }
 
+bool CPage45::hasPageAfter() const
+{
+    const platform::ui::Sheet* owner = sheet();
+    return owner != nullptr && owner->activeIndex() + 1 < owner->pageCount();
+}
+
 void CPage45::outcome()
 {
     killTimer(PollTimerId);
@@ -179,12 +185,14 @@ void CPage45::outcome()
         messageBox(UploadSucceededText, MessageBoxIcon::Information);
         if (FirmwareConfig.Windows_ChgDrv_and_Reboot && OsFlavor.IsWin9x != 0) {
             messageBox(RemoveModemText, MessageBoxIcon::Exclamation);
-            postWizardButtons(WizBack);
-            platform::sleepMs(PressButtonDelayMs);
-            // With no driver-change page behind this one the press finds no page and changes
-            // nothing; the user leaves with Cancel.
-            pressButton(SheetButton::Next);
-            return;
+            // Next brings up the driver-change page. A sheet without one behind this page would
+            // leave the user on a finished page with nothing but Cancel: it finishes instead.
+            if (hasPageAfter()) {
+                postWizardButtons(WizBack);
+                platform::sleepMs(PressButtonDelayMs);
+                pressButton(SheetButton::Next);
+                return;
+            }
         }
     }
     postWizardButtons(WizBack);

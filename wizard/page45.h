@@ -41,6 +41,7 @@ protected:
 private:
     void start();
     void poll();
+    bool hasPageAfter() const;
     void outcome();
     void blinkLamp();
     void showSteps(int reached);

@@ -229,18 +229,17 @@ TEST_F(UploadPage, AWorkerEndingWithNothingAcknowledgedIsStillCollected)
     EXPECT_FALSE(sheet().isOpen());
 }
 
-TEST_F(UploadPage, DriverChangeBranchPressesNextWhichFindsNoPage)
+TEST_F(UploadPage, DriverChangeBranchWithoutItsPageFinishes)
 {
     struct Case {
         bool changeDriver;
         int win9x;
         std::vector<const char*> messages;
-        bool staysOpen;
     };
     const Case cases[] = {
-        {true, 1, {"Upload successfully", "Please remove your modem from the USB port,\nand then press 'OK' to continue."}, true},
-        {true, 0, {"Upload successfully"}, false},
-        {false, 1, {"Upload successfully"}, false},
+        {true, 1, {"Upload successfully", "Please remove your modem from the USB port,\nand then press 'OK' to continue."}},
+        {true, 0, {"Upload successfully"}},
+        {false, 1, {"Upload successfully"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.changeDriver * 10 + c.win9x);
@@ -269,13 +268,7 @@ TEST_F(UploadPage, DriverChangeBranchPressesNextWhichFindsNoPage)
         if (c.messages.size() > 1) {
             EXPECT_EQ(ui.messageBoxes()[1].icon, platform::ui::MessageBoxIcon::Exclamation);
         }
-        EXPECT_EQ(w.sheet.isOpen(), c.staysOpen);
-        if (c.staysOpen) {
-            EXPECT_EQ(w.sheet.activeIndex(), 3);
-            EXPECT_TRUE(backOnly(ui.wizardButtons(w.sheet.handle())));
-            EXPECT_TRUE(ui.pressWizardButton(w.sheet.handle(), WizardButton::Cancel));
-            EXPECT_FALSE(w.sheet.isOpen());
-        }
+        EXPECT_FALSE(w.sheet.isOpen());  // finished by itself in every case
         wizard_.reset();
     }
 }
