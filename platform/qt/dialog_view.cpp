@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -62,6 +63,36 @@ protected:
         painter.setPen(SunkenHighlight);
         painter.drawLine(0, bottom, right, bottom);
         painter.drawLine(right, 0, right, bottom);
+    }
+};
+
+// A single-selection list box as the system's: the arrow, page and Home/End keys select the
+// item they land on, also when they cannot move (the only item, or already at the end), so a
+// list of one can be chosen from the keyboard.
+class ListBox : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        QListWidget::keyPressEvent(event);
+        switch (event->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            break;
+        default:
+            return;
+        }
+        if (!selectedItems().isEmpty() || count() == 0) {
+            return;
+        }
+        QListWidgetItem* item = currentItem() != nullptr ? currentItem() : this->item(0);
+        setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
     }
 };
 
@@ -236,7 +267,7 @@ QWidget* DialogView::createControl(const ControlTemplate& c)
         break;
     }
     case ControlKind::ListBox: {
-        auto* list = new QListWidget(this);
+        auto* list = new ListBox(this);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setFrameShape(has(c.style, platform::ui::StyleBorder) ? QFrame::StyledPanel
                                                                      : QFrame::NoFrame);

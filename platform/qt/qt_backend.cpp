@@ -41,6 +41,28 @@ constexpr const char* NoDisplayText =
     "Tarvo32: no display to show the wizard on. Set DISPLAY (X11) or WAYLAND_DISPLAY, or run\n"
     "it with QT_QPA_PLATFORM=offscreen for a run without a screen.\n";
 
+// The first control of a page that the keyboard can reach, in tab order; null when none.
+QWidget* firstTabStop(QWidget* page)
+{
+    for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page; w = w->nextInFocusChain()) {
+        if (page->isAncestorOf(w) && w->isVisibleTo(page) && w->isEnabled() &&
+            (w->focusPolicy() & Qt::TabFocus) != 0) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+// Without a window manager nothing gives the keyboard back to a window once the window above
+// it goes away, and nothing keeps a new window above an older one.
+void bringToFront(QWidget* window)
+{
+    if (window != nullptr && window->isVisible()) {
+        window->raise();
+        window->activateWindow();
+    }
+}
+
 // A modal dialog's window: its close box (and Qt's own Escape) only ask the window layer.
 class DialogWindow : public QDialog {
 public:
@@ -313,6 +335,10 @@ void QtBackend::showSheetPage(WindowId sheet, WindowId page)
     if (s == nullptr || p == nullptr || s->kind != Kind::Sheet || p->parent != sheet) {
         return;
     }
+    // Taken before the old page hides: Qt would pass the focus on to whatever comes next in
+    // its chain (Back, say), where Enter would no longer press the default button.
+    QWidget* focus = QApplication::focusWidget();
+    bool focusWasOnAPage = focus == nullptr || !s->frame->isButton(focus);
     if (Record* previous = find(s->activePage); previous != nullptr && previous != p) {
         if (previous->view) {
             previous->view->hide();
@@ -320,6 +346,9 @@ void QtBackend::showSheetPage(WindowId sheet, WindowId page)
     }
     s->activePage = page;
     p->view->show();
+    if (focusWasOnAPage) {
+        focusPage(*s);
+    }
     s->frame->setWindowTitle(toQt(p->title));
     noteActivity();
     if (screenshots_) {
@@ -329,9 +358,36 @@ void QtBackend::showSheetPage(WindowId sheet, WindowId page)
 
 void QtBackend::setWizardButtons(WindowId sheet, const platform::ui::WizardButtonsView& view)
 {
-    if (WizardFrame* f = frame(sheet)) {
-        f->setButtons(view);
-        noteActivity();
+    Record* s = find(sheet);
+    if (s == nullptr || !s->frame) {
+        return;
+    }
+    WizardFrame* f = s->frame.data();
+    QWidget* focus = QApplication::focusWidget();
+    bool focusOnAButton = focus != nullptr && f->isButton(focus);
+    f->setButtons(view);
+    // A button that goes grey or away under the focus (Next while the search runs, Back and
+    // Next on the last page) hands it to the page, not to the next button in line.
+    if (focusOnAButton && (!focus->isVisible() || !focus->isEnabled())) {
+        focusPage(*s);
+    }
+    noteActivity();
+}
+
+void QtBackend::focusPage(Record& sheet)
+{
+    Record* p = find(sheet.activePage);
+    QWidget* target = p != nullptr && p->view ? firstTabStop(p->view.data()) : nullptr;
+    if (target == nullptr && sheet.frame) {
+        // With nothing to type into and no default button the frame itself holds the focus:
+        // Enter then presses nothing (least of all Cancel under an upload) and Escape cancels.
+        target = sheet.frame->defaultButton();
+        if (target == nullptr) {
+            target = sheet.frame.data();
+        }
+    }
+    if (target != nullptr) {
+        target->setFocus(Qt::TabFocusReason);
     }
 }
 
@@ -361,6 +417,7 @@ int QtBackend::runModal(WindowId window)
         if (again->top) {
             again->top->hide();
         }
+        bringToFront(topLevel(again->parent));
     }
     return result;
 }
@@ -647,10 +704,14 @@ int QtBackend::messageBox(WindowId owner, const std::string& text, const std::st
     if (waiting) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
     }
+    // Plain OK, as the system's message boxes have it.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
+    QTimer::singleShot(0, &box, [&box] { bringToFront(&box); });
     if (screenshots_) {
         screenshots_->messageBoxShown(box);
     }
     box.exec();
+    bringToFront(parent);
     if (waiting) {
         QApplication::restoreOverrideCursor();
     }

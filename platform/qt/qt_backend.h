@@ -123,6 +123,9 @@ private:
     };
 
     Record* find(platform::ui::WindowId window);
+    // The keyboard focus to the active page's first tab stop, else to the default button, else
+    // to the frame.
+    void focusPage(Record& sheet);
     const Record* find(platform::ui::WindowId window) const;
     DialogView* viewOf(platform::ui::WindowId window) const;
     void deliverOnePosted();

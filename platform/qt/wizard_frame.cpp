@@ -89,6 +89,17 @@ void WizardFrame::setButtons(const platform::ui::WizardButtonsView& view)
     finish_->setVisible(view.finishVisible);
     finish_->setEnabled(view.finishEnabled);
     finish_->setText(toQt(view.finishText));
+    // Drawn as the default button, the one Enter presses; the pressing itself stays with the
+    // backend's key routing.
+    QPushButton* pressedByEnter = defaultButton();
+    next_->setDefault(pressedByEnter == next_);
+    finish_->setDefault(pressedByEnter == finish_);
+}
+
+bool WizardFrame::isButton(const QWidget* widget) const
+{
+    return widget != nullptr && (widget == back_ || widget == next_ || widget == finish_ ||
+                                 widget == cancel_ || widget == help_);
 }
 
 QPushButton* WizardFrame::button(WizardButton which) const

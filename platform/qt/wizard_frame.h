@@ -29,6 +29,8 @@ public:
     QPushButton* button(platform::ui::WizardButton which) const;
     // The enabled and visible one of Next and Finish, or null: what Enter presses.
     QPushButton* defaultButton() const;
+    // One of the frame's own buttons.
+    bool isButton(const QWidget* widget) const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
