@@ -58,7 +58,10 @@ QWidget* firstTabStop(QWidget* page)
 void bringToFront(QWidget* window)
 {
     if (window != nullptr && window->isVisible()) {
-        window->raise();
+        // The offscreen platform has no stacking and says so on every call.
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            window->raise();
+        }
         window->activateWindow();
     }
 }
@@ -338,7 +341,7 @@ void QtBackend::showSheetPage(WindowId sheet, WindowId page)
     // Taken before the old page hides: Qt would pass the focus on to whatever comes next in
     // its chain (Back, say), where Enter would no longer press the default button.
     QWidget* focus = QApplication::focusWidget();
-    bool focusWasOnAPage = focus == nullptr || !s->frame->isButton(focus);
+    bool focusWasOnAPage = focus == nullptr || !s->frame->isButton(focus) || s->activePage == NoWindow;
     if (Record* previous = find(s->activePage); previous != nullptr && previous != p) {
         if (previous->view) {
             previous->view->hide();

@@ -382,6 +382,92 @@ TEST_F(QtBackendTest, SheetPageSeesEnterFirstAndTheFrameReportsItsButtons)
     backend.destroyWindow(sheet);
 }
 
+// What a keyboard user meets: Enter must press Next, never a button the focus fell onto.
+TEST_F(QtBackendTest, KeyboardFocusFollowsThePageAndTheListSelectsByArrowKey)
+{
+    Recorder sheetEvents, listEvents, plainEvents;
+    WindowId sheet = backend.createSheet(&sheetEvents);
+    WindowId listPage = backend.createDialog(searchLikeTemplate(), sheet, WindowRole::SheetPage, &listEvents);
+    DialogTemplate plain;
+    plain.controls = {{-1, ControlKind::Text, StyleNone, 30, 27, 72, 8, "Product name            :"}};
+    WindowId plainPage = backend.createDialog(plain, sheet, WindowRole::SheetPage, &plainEvents);
+    platform::qt::WizardFrame* frame = backend.frame(sheet);
+    ASSERT_NE(frame, nullptr);
+    WizardButtonsView buttons;
+    buttons.backEnabled = true;
+    buttons.nextEnabled = true;
+    backend.setWizardButtons(sheet, buttons);
+    QPushButton* next = frame->button(WizardButton::Next);
+    EXPECT_TRUE(next->isDefault());
+
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+        // Focus on a page control when the page changes: the new page's first tab stop.
+        backend.showSheetPage(sheet, listPage);
+        auto* list = static_cast<QListWidget*>(backend.view(listPage)->control(1040));
+        EXPECT_EQ(QApplication::focusWidget(), list);
+        backend.listAdd(listPage, 1040, "Nelta 56K USB Modem on COM3");
+        QTest::keyClick(list, Qt::Key_Down);
+        EXPECT_EQ(backend.listSelection(listPage, 1040), 0);
+        EXPECT_EQ(listEvents.log, std::vector<std::string>{"select 1040"});
+
+        // A focused button that goes grey hands the focus to the page, not to Cancel.
+        next->setFocus();
+        buttons.nextEnabled = false;
+        backend.setWizardButtons(sheet, buttons);
+        EXPECT_FALSE(next->isDefault());
+        EXPECT_EQ(QApplication::focusWidget(), list);
+
+        // A page with nothing to type into: the default button, or with none the frame, where
+        // Enter presses nothing.
+        backend.showSheetPage(sheet, plainPage);
+        EXPECT_EQ(QApplication::focusWidget(), frame);
+        sheetEvents.log.clear();
+        QTest::keyClick(frame, Qt::Key_Return);
+        EXPECT_TRUE(sheetEvents.log.empty());
+        backend.showSheetPage(sheet, listPage);
+        buttons.nextEnabled = true;
+        backend.setWizardButtons(sheet, buttons);
+        backend.showSheetPage(sheet, plainPage);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+        // Focus left on a wizard button by the user stays there across a page change.
+        backend.showSheetPage(sheet, listPage);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+        backend.endModal(sheet, IdCancel);
+    });
+    backend.runModal(sheet);
+    backend.destroyWindow(plainPage);
+    backend.destroyWindow(listPage);
+    backend.destroyWindow(sheet);
+}
+
+TEST_F(QtBackendTest, MessageBoxComesToTheFrontAndGivesTheKeyboardBack)
+{
+    Recorder events;
+    WindowId dialog = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+    QWidget* owner = backend.topLevel(dialog);
+    QString okText;
+    bool okHasIcon = true;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(owner));
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(QApplication::activeWindow(), box);
+            okText = box->button(QMessageBox::Ok)->text();
+            okHasIcon = !box->button(QMessageBox::Ok)->icon().isNull();
+            box->button(QMessageBox::Ok)->click();
+        });
+        backend.messageBox(dialog, "Upload successfully", "Tarvo32", MessageBoxIcon::Information);
+        EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == owner; }));
+        backend.endModal(dialog, IdOk);
+    });
+    backend.runModal(dialog);
+    EXPECT_EQ(okText.remove(QLatin1Char('&')), "OK");
+    EXPECT_FALSE(okHasIcon);
+    backend.destroyWindow(dialog);
+}
+
 TEST_F(QtBackendTest, ModalRunsNestAndEndInOrder)
 {
     Recorder outerEvents, innerEvents;
