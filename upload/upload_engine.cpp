@@ -161,18 +161,18 @@ bool sendImage(UploadJob& job, SerialPort port, ImageFile& file)
     uint8_t number = FirstBlockNumber;
     uint8_t data[BlockDataSize];
     uint8_t block[BlockSize];
-    for (bool firstBlock = true;; firstBlock = false) {
+    for (;;) {
         pauseMs(BlockPauseMs);
         if (stopRequested(job)) {
             return false;
         }
-        if (firstBlock) {
-            // The receiver repeats its NAK while it waits, and the 3 s pause is counted in whole
-            // milliseconds, so one may land just after the purge that ended it. Taken as the
-            // answer to block 1 it would send that block twice; both copies get their ACK, and
-            // from then on every ACK would be read as the answer to the block after it.
-            purgePort(port);
-        }
+        // Nothing that is already waiting can be the answer to a block not yet sent: drop it.
+        // Before block 1 that is a NAK the receiver repeated just after the purge that ended the
+        // 3 s pause; later it is the second ACK of a block that was acknowledged late and then
+        // again for its repetition. Read as the answer to the next block, either would put the
+        // sender one block ahead of the receiver for the rest of the file, and a NAK then lands
+        // on the wrong block. Repetitions of one block still follow at once, without a purge.
+        purgePort(port);
         int m = file.read(data, BlockDataSize);
         if (m <= 0) {
             break;

@@ -514,4 +514,61 @@ TEST_F(UploadEngineTest, NakJustAfterThePurgeIsNotTakenForBlockOne)
     EXPECT_EQ(blockWrites, 3);
 }
 
+// A receiver that is late with an ACK and then acknowledges the repetition as well leaves a
+// second ACK waiting. Taken for the next block's answer it would put the sender one block ahead;
+// the NAK of the next block would then be read as the answer to the block after it, and the file
+// would arrive with a block missing while the run reported success.
+TEST_F(UploadEngineTest, SecondAckOfALateBlockIsNotTakenForTheNext)
+{
+    const std::vector<uint8_t> image = writeFirmware(5 * BlockDataSize);
+    testing_support::ScriptedPorts scripted;
+    auto& device = scripted.add(TestPortName);
+    constexpr uint32_t LateAckMs = AckWaitMs + 100;
+    constexpr uint32_t AckTurnaroundMs = 12;
+    uint8_t expected = FirstBlockNumber;
+    int transmissionsOfTwo = 0;
+    bool threeRefused = false;
+    std::vector<uint8_t> received;
+    device.onWrite = [&](testing_support::ScriptedPort& port, const std::string& written) {
+        if (written == PlainUploadCommand) {
+            port.arriveIn(5, "ATUPX\r\nUpload (Y/N)?\r\n");
+        } else if (written == PromptAnswer) {
+            port.arriveIn(1, "\x15");
+        } else if (written == "AT\r") {
+            port.arriveIn(1, "OK\r\n");
+        } else if (written.size() == static_cast<size_t>(BlockSize) && written[0] == static_cast<char>(Soh)) {
+            uint8_t number = static_cast<uint8_t>(written[1]);
+            if (number == static_cast<uint8_t>(expected - 1)) {
+                // The repetition of a block already stored: acknowledged, right after the late ACK.
+                port.arriveIn(LateAckMs - AckWaitMs + 1, "\x06");
+                return;
+            }
+            if (number != expected) {
+                port.arriveIn(AckTurnaroundMs, "\x15");
+                return;
+            }
+            if (number == 3 && !threeRefused) {
+                threeRefused = true;
+                port.arriveIn(AckTurnaroundMs, "\x15");
+                return;
+            }
+            received.insert(received.end(), written.begin() + 3, written.begin() + 3 + BlockDataSize);
+            ++expected;
+            if (number == 2 && ++transmissionsOfTwo == 1) {
+                port.arriveIn(LateAckMs, "\x06");
+            } else {
+                port.arriveIn(AckTurnaroundMs, "\x06");
+            }
+        }
+    };
+    SerialPort port = openPort(TestPortName, DefaultSpeedCode);
+    ASSERT_NE(port, NoPort);
+    job().portHandle.store(port);
+    job().identity.store(IdentityAti9Key | IdentityKernelMode);
+    run();
+    expectEndedClean(Succeeded);
+    EXPECT_TRUE(threeRefused);
+    EXPECT_EQ(received, image);
+}
+
 }  // namespace
