@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int UsageExitStatus = 2;
 constexpr const char* PortPrefix = "COM";
 constexpr int MaxPortNumber = 255;
 constexpr size_t MaxPortDigits = 3;

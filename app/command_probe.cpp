@@ -12,7 +12,6 @@ namespace {
 
 constexpr int FoundExitStatus = 0;
 constexpr int NoneFoundExitStatus = 1;
-constexpr int UsageExitStatus = 2;
 constexpr int FirstDefaultPort = 1;
 constexpr int LastDefaultPort = 8;
 

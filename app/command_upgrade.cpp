@@ -19,7 +19,6 @@ namespace {
 
 constexpr int SucceededExitStatus = 0;
 constexpr int FailedExitStatus = 1;
-constexpr int UsageExitStatus = 2;
 
 constexpr uint32_t PollPeriodMs = 800;       // as the wizard page polls
 constexpr uint32_t InterruptCheckMs = 50;    // how soon Ctrl-C is passed on to the worker

@@ -8,6 +8,9 @@
 
 using Arguments = std::vector<std::string>;  // the words after the sub-command
 
+// Every command answers bad usage with this exit status.
+constexpr int UsageExitStatus = 2;
+
 int runApplication();                  // app/application.cpp
 int commandConfig(const Arguments&);   // app/command_config.cpp
 int commandProbe(const Arguments&);    // app/command_probe.cpp

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int UsageExitStatus = 2;
 
 constexpr const char* UsageText =
     "Usage: Tarvo32 [COMMAND] [ARGUMENTS]\n"

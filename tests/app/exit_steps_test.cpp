@@ -3,7 +3,7 @@
 
 #include "app/startup.h"
 #include "config/firmware_config.h"
-#include "config/scratch.h"
+#include "support/scratch.h"
 #include "link/serial_link.h"
 #include "platform/serial_device.h"
 #include "support/scripted_port.h"

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "app/startup.h"
-#include "config/scratch.h"
+#include "support/scratch.h"
 #include "platform/clock.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/commands.h"
-#include "config/scratch.h"
+#include "support/scratch.h"
 #include "platform/host.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/startup.h"
-#include "config/scratch.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "config/scratch.h"
+#include "support/scratch.h"
 
 namespace {
 

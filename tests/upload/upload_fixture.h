@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "support/scratch.h"
 #include "app/startup.h"
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
@@ -64,11 +66,8 @@ protected:
         char pattern[] = "/tmp/tarvo-upload-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        const char* host = std::getenv("TARVO_HOST");
-        savedHost_ = host ? host : "";
-        hadHost_ = host != nullptr;
         std::filesystem::create_directories(dir_ + "/host/ports");
-        setenv("TARVO_HOST", (dir_ + "/host").c_str(), 1);
+        host_.emplace("TARVO_HOST", dir_ + "/host");
 
         savedConfig_ = FirmwareConfig;
         savedProgramDirectory_ = ProgramDirectory;
@@ -91,11 +90,7 @@ protected:
         }
         FirmwareConfig = savedConfig_;
         ProgramDirectory = savedProgramDirectory_;
-        if (hadHost_) {
-            setenv("TARVO_HOST", savedHost_.c_str(), 1);
-        } else {
-            unsetenv("TARVO_HOST");
-        }
+        host_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -130,8 +125,7 @@ protected:
 private:
     FirmwareConfigRecord savedConfig_;
     std::string savedProgramDirectory_;
-    std::string savedHost_;
-    bool hadHost_ = false;
+    std::optional<scratch::ScopedEnv> host_;
 };
 
 }  // namespace upload_test

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "support/scratch.h"
 #include "app/startup.h"
 #include "config/firmware_config.h"
 #include "link/modem_probe.h"
@@ -75,11 +77,8 @@ protected:
         char pattern[] = "/tmp/tarvo-wizard-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        const char* host = std::getenv("TARVO_HOST");
-        hadHost_ = host != nullptr;
-        savedHost_ = host ? host : "";
         std::filesystem::create_directories(dir_ + "/host/ports");
-        setenv("TARVO_HOST", (dir_ + "/host").c_str(), 1);
+        host_.emplace("TARVO_HOST", dir_ + "/host");
         savedConfig_ = FirmwareConfig;
         savedProgramDirectory_ = ProgramDirectory;
         savedOs_ = OsFlavor;
@@ -109,11 +108,7 @@ protected:
         FirmwareConfig = savedConfig_;
         ProgramDirectory = savedProgramDirectory_;
         OsFlavor = savedOs_;
-        if (hadHost_) {
-            setenv("TARVO_HOST", savedHost_.c_str(), 1);
-        } else {
-            unsetenv("TARVO_HOST");
-        }
+        host_.reset();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
@@ -140,8 +135,7 @@ protected:
     std::unique_ptr<Wizard> wizard_;
 
 private:
-    bool hadHost_ = false;
-    std::string savedHost_;
+    std::optional<scratch::ScopedEnv> host_;
     FirmwareConfigRecord savedConfig_;
     std::string savedProgramDirectory_;
     OsFlavorRecord savedOs_;

@@ -1,4 +1,4 @@
-// Scratch space for the configuration and start-up tests: a fresh temporary folder per test, files
+// Scratch space for tests: a fresh temporary folder per test, files
 // written byte for byte, and environment variables set for the life of a scope.
 #pragma once
 
