@@ -287,7 +287,7 @@ TEST_F(QtBackendTest, PostedMessagesArriveWhileAPostedHandlerShowsAMessageBox)
                     box->button(QMessageBox::Ok)->click();
                 }
             });
-            backend.messageBox(w, "Upload successfully", "Tarvo32", MessageBoxIcon::Information);
+            backend.messageBox(w, "Upload successfully", "Tarvo32", MessageBoxIcon::Information, MessageBoxButtons::Ok);
         }
     };
     backend.post(w, PostedMessage{1});
@@ -338,7 +338,7 @@ TEST_F(QtBackendTest, MessageBoxIsCaptionedAndAnswered)
             box->button(QMessageBox::Ok)->click();
         });
         int answer = backend.messageBox(NoWindow, "Please remove your modem from the USB port,\nand then press 'OK' to continue.",
-                                        "Tarvo32", row.icon);
+                                        "Tarvo32", row.icon, MessageBoxButtons::Ok);
         EXPECT_EQ(answer, IdOk);
         EXPECT_EQ(caption, "Tarvo32");
         EXPECT_EQ(text, "Please remove your modem from the USB port,\nand then press 'OK' to continue.");
@@ -478,7 +478,7 @@ TEST_F(QtBackendTest, MessageBoxComesToTheFrontAndGivesTheKeyboardBack)
             okHasIcon = !box->button(QMessageBox::Ok)->icon().isNull();
             box->button(QMessageBox::Ok)->click();
         });
-        backend.messageBox(dialog, "Upload successfully", "Tarvo32", MessageBoxIcon::Information);
+        backend.messageBox(dialog, "Upload successfully", "Tarvo32", MessageBoxIcon::Information, MessageBoxButtons::Ok);
         EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == owner; }));
         backend.endModal(dialog, IdOk);
     });
