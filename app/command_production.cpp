@@ -320,9 +320,13 @@ private:
 
     std::string progressLine(const PortState& p) const
     {
+        char line[200];
+        if (p.absent) {
+            std::snprintf(line, sizeof line, "%-5s %s", portName(p.port).c_str(), AbsentWord);
+            return line;
+        }
         const RowDisplay& display = station_.display(p.row);
         const UploadJob& job = uploadJobs[FirstProductionJob + p.row - 1];
-        char line[200];
         std::snprintf(line, sizeof line, "%-5s %-9s step %d/%d %4s  %u of %u bytes", portName(p.port).c_str(),
                       lampWords(p), stepsShown(display), StepCount, display.percentText.c_str(),
                       job.sentBytes.load(std::memory_order_relaxed), job.totalBytes.load(std::memory_order_relaxed));
