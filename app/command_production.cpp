@@ -107,7 +107,7 @@ struct PortState {
 class ProductionCommand {
 public:
     ProductionCommand(bool json, bool watch, const std::vector<int>& ports)
-        : json_(json), watch_(watch), terminal_(isatty(STDERR_FILENO) == 1), station_(findUsbModemPort)
+        : json_(json), watch_(watch), terminal_(isatty(STDERR_FILENO) == 1), events_(), station_(findUsbModemPort)
     {
         for (int port : ports) {
             PortState state;
@@ -418,8 +418,8 @@ private:
     bool json_;
     bool watch_;
     bool terminal_;
+    DeviceEventQueue events_;  // outlives the station, whose listener feeds it
     ProductionStation station_;
-    DeviceEventQueue events_;
     std::vector<PortState> ports_;
     int drawnLines_ = 0;
 };
