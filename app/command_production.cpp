@@ -107,7 +107,7 @@ struct PortState {
 class ProductionCommand {
 public:
     ProductionCommand(bool json, bool watch, const std::vector<int>& ports)
-        : json_(json), watch_(watch), terminal_(isatty(STDERR_FILENO) == 1), station_(findUsbModemPort)
+        : json_(json), watch_(watch), terminal_(isatty(STDERR_FILENO) == 1), events_(), station_(findUsbModemPort)
     {
         for (int port : ports) {
             PortState state;
@@ -320,9 +320,13 @@ private:
 
     std::string progressLine(const PortState& p) const
     {
+        char line[200];
+        if (p.absent) {
+            std::snprintf(line, sizeof line, "%-5s %s", portName(p.port).c_str(), AbsentWord);
+            return line;
+        }
         const RowDisplay& display = station_.display(p.row);
         const UploadJob& job = uploadJobs[FirstProductionJob + p.row - 1];
-        char line[200];
         std::snprintf(line, sizeof line, "%-5s %-9s step %d/%d %4s  %u of %u bytes", portName(p.port).c_str(),
                       lampWords(p), stepsShown(display), StepCount, display.percentText.c_str(),
                       job.sentBytes.load(std::memory_order_relaxed), job.totalBytes.load(std::memory_order_relaxed));
@@ -414,8 +418,8 @@ private:
     bool json_;
     bool watch_;
     bool terminal_;
+    DeviceEventQueue events_;  // outlives the station, whose listener feeds it
     ProductionStation station_;
-    DeviceEventQueue events_;
     std::vector<PortState> ports_;
     int drawnLines_ = 0;
 };

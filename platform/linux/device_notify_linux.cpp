@@ -100,7 +100,7 @@ SocketFile probeSocketFile(const sockaddr_un& address)
     return error == ECONNREFUSED || error == ENOENT ? SocketFile::Stale : SocketFile::Live;
 }
 
-void listen(Registration* registration, std::string classGuid, DeviceChangeHandler handler)
+void listenForEvents(Registration* registration, std::string classGuid, DeviceChangeHandler handler)
 {
     std::vector<char> buffer(DeviceDatagramLimit + 1);
     pollfd fds[2] = {{registration->socket, POLLIN, 0}, {registration->wakeRead, POLLIN, 0}};
@@ -233,7 +233,7 @@ DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, Devi
 
     Registration* raw = registration.get();
     try {
-        raw->listener = std::thread(listen, raw, classGuid, std::move(handler));
+        raw->listener = std::thread(listenForEvents, raw, classGuid, std::move(handler));
     } catch (const std::exception&) {
         fail(why, DeviceNotifyError::Failed, path + ": no listener thread");
         unlink(path.c_str());

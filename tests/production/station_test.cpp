@@ -216,6 +216,14 @@ TEST_F(StationTest, ExitWhenIdle)
     EXPECT_TRUE(station_.lastPoll(5).workerEnded);
     EXPECT_EQ(station_.display(5).lamp, IconLampIdle);
     EXPECT_EQ(station_.tick(), TickOutcome::Ended);
+
+    // While the exit is pending a modem plugged in still starts its row, and the station waits
+    // for that worker too.
+    upload_test::JoinWorkersOnExit joinWorkers;
+    EXPECT_EQ(station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface)).kind, DeviceAction::Started);
+    EXPECT_EQ(station_.tick(), TickOutcome::Polled);
+    station_.stopAllWorkers();
+    EXPECT_EQ(station_.tick(), TickOutcome::Ended);
 }
 
 // A removal stops the row's worker; the row keeps what it showed for seven polls and is reset on
