@@ -1,5 +1,7 @@
 #include "production/production_dialog.h"
 
+#include <cstdio>
+
 #include "app/about_box.h"
 #include "app/startup.h"
 #include "config/firmware_config.h"
@@ -13,6 +15,7 @@ namespace {
 
 constexpr int BarLow = 0;
 constexpr int BarHigh = 100;
+constexpr const char* NoWindowSystemText = "Tarvo32: no window system to show the production-line dialog on\n";
 
 }  // namespace
 
@@ -188,6 +191,10 @@ void ProductionDialog::onDestroy()
 
 void runProductionDialog()
 {
+    if (!backendAvailable()) {
+        std::fputs(NoWindowSystemText, stderr);
+        return;
+    }
     ProductionDialog dialog;
     dialog.run();
 }

@@ -72,5 +72,6 @@ private:
     RowDisplay drawn_[StationRowCount + 1];  // what each row's controls show now
 };
 
-// Runs the production dialog modally (start-up in production mode).
+// Runs the production dialog modally (start-up in production mode); without a window backend it
+// says so on stderr instead.
 void runProductionDialog();

@@ -317,6 +317,19 @@ TEST_F(ProductionDialogTest, InitialisationForBothPortBases)
     }
 }
 
+// Start-up in production mode runs the dialog instead of the wizard, and nothing else.
+TEST_F(ProductionDialogTest, StartUpRunsItInProductionMode)
+{
+    FirmwareConfig.For_internal_production = true;
+    ui_->onModal = [](WindowId) { return false; };
+    EXPECT_EQ(runStartedApplication(), 0);
+    ASSERT_EQ(ui_->modalDialogs().size(), 1u);
+    EXPECT_EQ(ui_->modalDialogs()[0].title, ProductionTitle);
+    ASSERT_EQ(ui_->messageBoxes().size(), 1u);
+    EXPECT_EQ(ui_->messageBoxes()[0].caption, ProductionWarningCaption);
+    EXPECT_EQ(ui_->windowCount(), 0);
+}
+
 // OK and Cancel do nothing: Escape and the close box leave the dialog open, Enter presses
 // "Upgrade firmware" (the default button) while it is enabled.
 TEST_F(ProductionDialogTest, EscapeAndTheCloseBoxLeaveItOpen)
