@@ -1,5 +1,5 @@
-// The production dialog on the headless backend, run modally as start-up runs it: the template,
-// what initialisation shows, the rows drawn from real uploads on in-process modems, the two
+// The production dialog on the headless backend, run modally as start-up runs it: what
+// initialisation shows, the rows drawn from real uploads on in-process modems, the two
 // buttons, the keys and the close box it ignores, the system-menu items, and device events that
 // arrive as datagrams on the devnotify socket and reach the rows as posted messages.
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -183,76 +182,6 @@ protected:
     OsFlavorRecord savedOs_;
 };
 
-TEST_F(ProductionDialogTest, TemplateHoldsEveryControlInPlace)
-{
-    const DialogTemplate& t = productionDialogTemplate();
-    EXPECT_EQ(t.title, "Firmware upgrade utility (for Production line use only)");
-    EXPECT_EQ(t.cx, 331);
-    EXPECT_EQ(t.cy, 248);
-    EXPECT_EQ(t.fontName, "Arial");
-    EXPECT_EQ(t.fontPoints, 8);
-
-    struct Place {
-        int id;
-        ControlKind kind;
-        uint32_t style;
-        int x, y, cx, cy;
-        std::string text;
-        int32_t image;
-    };
-    std::vector<Place> places = {
-        {1081, ControlKind::Text, StyleNone, 125, 13, 185, 8, "", NoImage},
-        {1104, ControlKind::Text, StyleNone, 125, 26, 185, 8, "", NoImage},
-        {1000, ControlKind::PushButton, StyleDefaultButton | StyleTabStop | StyleGroup, 81, 226, 69, 14,
-         "Upgrade firmware", NoImage},
-        {1067, ControlKind::PushButton, StyleTabStop, 190, 226, 84, 14, "Exit when appropriate", NoImage},
-    };
-    const int rowY[] = {56, 75, 94, 113, 146, 165, 184, 203};
-    for (int k = 1; k <= 8; ++k) {
-        StationRowIds ids{};
-        ASSERT_TRUE(stationRowControls(k, &ids));
-        int y = rowY[k - 1];
-        places.push_back({ids.lamp, ControlKind::Icon, StyleNone, 18, y - 6, 20, 20, "", IconLampIdle});
-        places.push_back({ids.label, ControlKind::Text, StyleNone, 41, y, 26, 8, "COM1" + std::to_string(k) + ":",
-                          NoImage});
-        for (int i = 0; i < 3; ++i) {
-            places.push_back({ids.steps[i], ControlKind::Icon, StyleNone, 68 + 16 * i, y - 6, 20, 20, "",
-                              IconStepPending});
-        }
-        places.push_back({ids.bar, ControlKind::ProgressBar, StyleBorder, 128, y, 152, 8, "", NoImage});
-        places.push_back({ids.percent, ControlKind::Text, StyleRightAlign | StyleSunken, 288, y - 1, 22, 9, "0%",
-                          NoImage});
-    }
-    // Row 5's ids, as a spot check of the table itself.
-    StationRowIds five{};
-    stationRowControls(5, &five);
-    EXPECT_EQ(five.label, 1086);
-    EXPECT_EQ(five.lamp, 1057);
-    EXPECT_EQ(five.steps[0], 1092);
-    EXPECT_EQ(five.percent, 1056);
-    EXPECT_EQ(five.bar, 1055);
-    for (const Place& p : places) {
-        const ControlTemplate* c = t.find(p.id);
-        ASSERT_NE(c, nullptr) << p.id;
-        EXPECT_EQ(c->kind, p.kind) << p.id;
-        EXPECT_EQ(c->style, p.style) << p.id;
-        EXPECT_EQ((std::vector<int>{c->x, c->y, c->cx, c->cy}), (std::vector<int>{p.x, p.y, p.cx, p.cy})) << p.id;
-        EXPECT_EQ(c->text, p.text) << p.id;
-        EXPECT_EQ(c->image, p.image) << p.id;
-    }
-    // Every id once; the frames and fixed labels are not addressed.
-    std::map<int, int> seen;
-    for (const ControlTemplate& c : t.controls) {
-        if (c.id != StaticControlId) {
-            EXPECT_EQ(++seen[c.id], 1) << c.id;
-        }
-    }
-    EXPECT_EQ(seen.size(), places.size());
-    StationRowIds none{};
-    EXPECT_FALSE(stationRowControls(0, &none));
-    EXPECT_FALSE(stationRowControls(9, &none));
-}
-
 // The warning comes before the dialog shows; then the values, the labels for the port base, the
 // icon, the system menu and the poll timer.
 TEST_F(ProductionDialogTest, InitialisationForBothPortBases)
@@ -312,6 +241,9 @@ TEST_F(ProductionDialogTest, InitialisationForBothPortBases)
             EXPECT_EQ(ui_->timerPeriod(window_, 27), 800u);
             EXPECT_TRUE(ui_->isEnabled(window_, IdcUpgradeFirmware));
             EXPECT_FALSE(dialog.listening());  // the NT family
+            StationRowIds none{};
+            EXPECT_FALSE(stationRowControls(0, &none));
+            EXPECT_FALSE(stationRowControls(9, &none));
         }, dialog);
         ui_->onMessageBox = nullptr;
     }
