@@ -18,6 +18,7 @@
 
 #include "platform/device_notify.h"
 #include "support/scratch.h"
+#include "support/station_steps.h"
 
 namespace {
 
@@ -69,19 +70,7 @@ TEST(DeviceNotifyTest, DatagramFormat)
 
 class DeviceNotifyChannelTest : public ::testing::Test {
 protected:
-    // Sends one datagram to the socket; false when nobody is bound there.
-    static bool send(const std::string& datagram)
-    {
-        int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::string path = platform::deviceNotifySocketPath();
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        ssize_t sent = sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
-                              sizeof address);
-        close(fd);
-        return sent == static_cast<ssize_t>(datagram.size());
-    }
+    static bool send(const std::string& datagram) { return station_steps::sendDeviceDatagram(datagram); }
 
     platform::DeviceNotifyHandle listen(platform::DeviceNotifyFailure* why = nullptr)
     {

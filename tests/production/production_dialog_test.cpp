@@ -4,10 +4,6 @@
 // arrive as datagrams on the devnotify socket and reach the rows as posted messages.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -25,6 +21,7 @@
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
 #include "resources/texts.h"
+#include "support/station_steps.h"
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_fixture.h"
 
@@ -42,45 +39,15 @@ int32_t testFinder(const std::string& key, int32_t)
     return key == ModemKey ? 3 : 0;
 }
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-// As the USB driver announces a modem: one datagram to the station's socket.
+// As the USB driver announces a modem.
 bool sendDeviceEvent(const char* word, const std::string& name)
 {
-    std::string datagram = std::string(word) + " " + usbModemClass() + " " + name;
-    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string path = platform::deviceNotifySocketPath();
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ssize_t sent = sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
-                          sizeof address);
-    close(fd);
-    return sent == static_cast<ssize_t>(datagram.size());
+    return station_steps::sendDeviceDatagram(std::string(word) + " " + usbModemClass() + " " + name);
 }
 
-// A worker that does nothing; the test says when it has ended and how.
-void holdSteppedWorker(int row)
-{
-    uploadJobs[row].threadEnded.store(0);
-    uploadJobs[row].threadHandle = new std::thread([] {});
-}
-
-void endSteppedWorker(int row, int32_t phase)
-{
-    uploadJobs[row].phase.store(phase);
-    uploadJobs[row].threadEnded.store(1, std::memory_order_release);
-}
+using station_steps::endSteppedWorker;
+using station_steps::holdSteppedWorker;
+using station_steps::waitUntil;
 
 // What row k's controls show.
 struct RowView {

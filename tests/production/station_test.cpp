@@ -15,6 +15,7 @@
 #include "platform/serial_device.h"
 #include "production/station.h"
 #include "production/usb_port_discovery.h"
+#include "support/station_steps.h"
 #include "resources/icons.h"
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_fixture.h"
@@ -24,17 +25,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using platform::DeviceChange;
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using station_steps::endSteppedWorker;
+using station_steps::holdSteppedWorker;
+using station_steps::waitUntil;
 
 // The finder the station asks: one device key bound to one port; every call is kept.
 struct FinderCall {
@@ -49,21 +42,6 @@ int32_t testFinder(const std::string& key, int32_t direction)
 {
     finderCalls.push_back({key, direction});
     return key == finderKey ? finderPort : 0;
-}
-
-// A record held by a thread that does nothing: the test writes what the worker would and says
-// when it has ended.
-void holdSteppedWorker(int row)
-{
-    UploadJob& job = uploadJobs[row];
-    job.threadEnded.store(0);
-    job.threadHandle = new std::thread([] {});
-}
-
-void endSteppedWorker(int row, int32_t phase)
-{
-    uploadJobs[row].phase.store(phase);
-    uploadJobs[row].threadEnded.store(1, std::memory_order_release);
 }
 
 void report(int row, int32_t phase, uint32_t sent, uint32_t total)
