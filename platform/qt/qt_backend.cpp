@@ -467,6 +467,15 @@ void QtBackend::post(WindowId window, const PostedMessage& message)
     scheduleDelivery();
 }
 
+void QtBackend::postFromAnyThread(WindowId window, const PostedMessage& message)
+{
+    // A queued call is posted to this object's thread with QCoreApplication::postEvent, which
+    // Qt allows from any thread; on the UI thread it becomes an ordinary post, so the order, the
+    // one-per-step delivery and the dropping for a window gone meanwhile stay post()'s.
+    QMetaObject::invokeMethod(
+        this, [this, window, message] { post(window, message); }, Qt::QueuedConnection);
+}
+
 void QtBackend::scheduleDelivery()
 {
     // One single-shot timer per message: Qt never fires a timer again while its handler is still

@@ -10,7 +10,9 @@
 //
 // Results: as platform/ui/backend.h; installBackend returns false (after saying why on stderr)
 // when there is no display to draw on.
-// Thread rule: UI thread (the thread that made the QApplication) only.
+// Thread rule: UI thread (the thread that made the QApplication) only, except
+// postFromAnyThread, which hands the message to the UI thread through Qt's own thread-safe
+// event queue.
 #pragma once
 
 #include <QObject>
@@ -66,6 +68,8 @@ public:
     void endModal(platform::ui::WindowId window, int result) override;
     platform::ui::PumpResult pumpOne() override;
     void post(platform::ui::WindowId window, const platform::ui::PostedMessage& message) override;
+    void postFromAnyThread(platform::ui::WindowId window,
+                           const platform::ui::PostedMessage& message) override;
     void setTimer(platform::ui::WindowId window, int timerId, uint32_t periodMs) override;
     void killTimer(platform::ui::WindowId window, int timerId) override;
     void setText(platform::ui::WindowId window, int controlId, const std::string& text) override;

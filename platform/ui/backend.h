@@ -21,8 +21,13 @@
 // - Control calls on an unknown window or control id are ignored (getters return the value
 //   given in their comment). Setting a control's state from code sends no notification.
 //
+// - postFromAnyThread is PostMessage as other threads use it (a listener thread reporting device
+//   arrivals): the message joins the window's posted messages on the UI thread, in the order that
+//   thread posted them, and is handled there like any other posted message.
+//
 // Results: WindowId 0 is "no window"; counts and indexes use -1 for "none" or failure.
-// Thread rule: every call on the UI thread only.
+// Thread rule: every call on the UI thread only, except postFromAnyThread (and the free function
+// postMessageFromAnyThread), which is safe from any thread for as long as the backend lives.
 #pragma once
 
 #include <cstdint>
@@ -151,6 +156,9 @@ public:
 
     // --- Messages and timers ---
     virtual void post(WindowId window, const PostedMessage& message) = 0;
+    // The same from any thread. The window is looked up on the UI thread when the message arrives
+    // there; a message for a window destroyed by then is dropped.
+    virtual void postFromAnyThread(WindowId window, const PostedMessage& message) = 0;
     virtual void setTimer(WindowId window, int timerId, uint32_t periodMs) = 0;
     virtual void killTimer(WindowId window, int timerId) = 0;
 
@@ -217,5 +225,8 @@ bool backendAvailable();
 // The backend in force; made by the factory when none is installed. Only call when
 // backendAvailable().
 Backend& backend();
+// PostMessage from any thread to a window of the backend in force (see postFromAnyThread). The
+// backend must already exist (it does while the window does); without one the message is dropped.
+void postMessageFromAnyThread(WindowId window, const PostedMessage& message);
 
 }  // namespace platform::ui

@@ -236,13 +236,28 @@ void HeadlessBackend::queueInput(std::function<void()> input)
 
 int HeadlessBackend::postedPending() const
 {
-    return static_cast<int>(std::count_if(pending_.begin(), pending_.end(), [](const Pending& p) { return !p.input; }));
+    std::lock_guard<std::mutex> lock(inboxMutex_);
+    return static_cast<int>(inbox_.size()) +
+           static_cast<int>(std::count_if(pending_.begin(), pending_.end(), [](const Pending& p) { return !p.input; }));
+}
+
+void HeadlessBackend::takeInbox()
+{
+    std::deque<std::pair<WindowId, PostedMessage>> arrived;
+    {
+        std::lock_guard<std::mutex> lock(inboxMutex_);
+        arrived.swap(inbox_);
+    }
+    for (auto& [window, message] : arrived) {
+        post(window, message);
+    }
 }
 
 // --- Time ---
 
 bool HeadlessBackend::dispatchOnePosted()
 {
+    takeInbox();
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
         if (it->input) {
             continue;
@@ -261,6 +276,7 @@ bool HeadlessBackend::dispatchOnePosted()
 
 bool HeadlessBackend::takeOne()
 {
+    takeInbox();
     while (!pending_.empty()) {
         Pending p = std::move(pending_.front());
         pending_.pop_front();
@@ -617,6 +633,12 @@ void HeadlessBackend::post(WindowId window, const PostedMessage& message)
         p.message = message;
         pending_.push_back(std::move(p));
     }
+}
+
+void HeadlessBackend::postFromAnyThread(WindowId window, const PostedMessage& message)
+{
+    std::lock_guard<std::mutex> lock(inboxMutex_);
+    inbox_.emplace_back(window, message);
 }
 
 void HeadlessBackend::setTimer(WindowId window, int timerId, uint32_t periodMs)

@@ -14,13 +14,15 @@
 //
 // Results: the user-action calls return false when the action was impossible (a disabled or
 // unknown control, a hidden or disabled wizard button).
-// Thread rule: UI thread (the test's thread) only.
+// Thread rule: UI thread (the test's thread) only, except postFromAnyThread: messages posted
+// from other threads wait in an inbox until the UI thread next takes posted messages.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,7 @@ public:
     void endModal(WindowId window, int result) override;
     PumpResult pumpOne() override;
     void post(WindowId window, const PostedMessage& message) override;
+    void postFromAnyThread(WindowId window, const PostedMessage& message) override;
     void setTimer(WindowId window, int timerId, uint32_t periodMs) override;
     void killTimer(WindowId window, int timerId) override;
     void setText(WindowId window, int controlId, const std::string& text) override;
@@ -189,6 +192,8 @@ private:
     Control* control(WindowId window, int controlId);
     const Control* control(WindowId window, int controlId) const;
     bool dispatchOnePosted();
+    // Moves messages posted from other threads to the end of pending_ (UI thread).
+    void takeInbox();
     bool takeOne();
     bool fireDueTimer(Ticks now);
     void record(WindowId window);
@@ -205,6 +210,9 @@ private:
         std::function<void()> input;  // set for queued input
     };
     std::deque<Pending> pending_;
+    // Messages posted from other threads, oldest first; the only state shared between threads.
+    mutable std::mutex inboxMutex_;
+    std::deque<std::pair<WindowId, PostedMessage>> inbox_;
     std::deque<int> answers_;
     std::vector<MessageBoxRecord> messageBoxes_;
     std::vector<ModalRecord> modals_;
