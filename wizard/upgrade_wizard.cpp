@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "config/program_state.h"
+#include "link/serial_link.h"
 #include "platform/ui/backend.h"
 #include "platform/ui/headless_backend.h"
 #include "wizard/page00.h"
@@ -12,6 +14,7 @@
 #include "wizard/page30.h"
 #include "wizard/page45.h"
 #include "wizard/page_container.h"
+#include "wizard/wizard_state.h"
 
 namespace {
 
@@ -43,4 +46,13 @@ void runUpgradeWizard()
     UpgradeSheet.runModal();
     // The pages die here; the sheet keeps no pointer to them.
     UpgradeSheet.clearPages();
+}
+
+void runExitSteps()
+{
+    if (CurrentModem.portHandle != NoPort) {
+        closePort(CurrentModem.portHandle);
+        CurrentModem.portHandle = NoPort;
+    }
+    restartIfRequested();
 }

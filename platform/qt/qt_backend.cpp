@@ -133,6 +133,20 @@ bool installBackend(int argc, char** argv)
     return true;
 }
 
+}  // namespace platform::qt
+
+namespace platform::ui {
+
+// The neutral entry point main() calls: in a build with Qt, the Qt backend is the window backend.
+bool installWindowBackend(int argc, char** argv)
+{
+    return platform::qt::installBackend(argc, argv);
+}
+
+}  // namespace platform::ui
+
+namespace platform::qt {
+
 QtBackend::QtBackend()
 {
     qApp->installEventFilter(this);

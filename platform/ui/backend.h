@@ -214,8 +214,12 @@ public:
 };
 
 // --- Choosing the backend ---
-// main() installs the factory of the backend in force (the Qt one when built with it); the
-// backend is made on first use. Tests install a backend directly.
+// main() calls installWindowBackend, which the backend linked into the program defines (the Qt
+// one on Linux; in a build without windows platform/ui/without_windows.cpp, which installs
+// nothing). It installs the factory of that backend; the backend is made on first use. Tests
+// install a backend directly. False (after saying why on stderr) when no window can be shown.
+bool installWindowBackend(int argc, char** argv);
+
 using BackendFactory = std::function<std::unique_ptr<Backend>()>;
 void setBackendFactory(BackendFactory factory);
 // Replaces the backend in force (nullptr: none; the factory makes one on next use).

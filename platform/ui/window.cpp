@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/host.h"
+#include "platform/executable_path.h"
 
 namespace platform::ui {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/scratch.h"
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
 #include "upload/upload_job.h"

@@ -12,7 +12,8 @@
 #include <string>
 
 #include "support/scratch.h"
-#include "app/startup.h"
+#include "config/program_state.h"
+#include "wizard/upgrade_wizard.h"
 #include "config/firmware_config.h"
 #include "link/modem_probe.h"
 #include "link/serial_link.h"
@@ -83,7 +84,7 @@ protected:
         savedProgramDirectory_ = ProgramDirectory;
         savedOs_ = OsFlavor;
         ProgramDirectory = dir_ + "/";
-        loadFirmwareConfig();  // no INI there: the defaults
+        loadFirmwareConfig(ProgramDirectory);  // no INI there: the defaults
         OsFlavor = OsFlavorRecord{};
         OsFlavor.IsNT = 1;
         OsFlavor.IsWin98 = 1;
