@@ -5,6 +5,7 @@
 
 #include "app/commands.h"
 #include "platform/ui/backend.h"
+#include "resources/icons/pictures.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ constexpr const char* UsageText =
 int main(int argc, char** argv)
 {
     if (argc < 2) {
+        resources::installPictures();
         // Without a display there is nothing to run on.
         if (!platform::ui::installWindowBackend(argc, argv)) {
             return 1;

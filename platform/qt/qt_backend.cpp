@@ -17,7 +17,6 @@
 
 #include "platform/qt/dialog_view.h"
 #include "platform/qt/qt_pictures.h"
-#include "platform/qt/screenshots.h"
 #include "platform/qt/wizard_frame.h"
 
 namespace platform::qt {
@@ -150,13 +149,11 @@ namespace platform::qt {
 QtBackend::QtBackend()
 {
     qApp->installEventFilter(this);
-    screenshots_ = ScreenshotDriver::fromEnvironment(*this);
 }
 
 QtBackend::~QtBackend()
 {
     qApp->removeEventFilter(this);
-    screenshots_.reset();
     // Forget the windows first: a widget being deleted may still emit a signal, which must
     // find no window to report to.
     std::map<WindowId, Record> gone;
@@ -367,10 +364,6 @@ void QtBackend::showSheetPage(WindowId sheet, WindowId page)
         focusPage(*s);
     }
     s->frame->setWindowTitle(toQt(p->title));
-    noteActivity();
-    if (screenshots_) {
-        screenshots_->pageShown(sheet, page);
-    }
 }
 
 void QtBackend::setWizardButtons(WindowId sheet, const platform::ui::WizardButtonsView& view)
@@ -388,7 +381,6 @@ void QtBackend::setWizardButtons(WindowId sheet, const platform::ui::WizardButto
     if (focusOnAButton && (!focus->isVisible() || !focus->isEnabled())) {
         focusPage(*s);
     }
-    noteActivity();
 }
 
 void QtBackend::focusPage(Record& sheet)
@@ -425,9 +417,6 @@ int QtBackend::runModal(WindowId window)
     top->activateWindow();
     QEventLoop loop;
     r->loop = &loop;
-    if (screenshots_) {
-        screenshots_->modalShown(window);
-    }
     int result = loop.exec();
     if (Record* again = find(window)) {
         again->loop = nullptr;
@@ -554,7 +543,6 @@ void QtBackend::setText(WindowId window, int controlId, const std::string& text)
 {
     if (Record* r = find(window); r != nullptr && r->view) {
         r->view->setControlText(controlId, text);
-        noteActivity();
     }
 }
 
@@ -568,7 +556,6 @@ void QtBackend::setEnabled(WindowId window, int controlId, bool enabled)
 {
     if (DialogView* v = viewOf(window)) {
         v->setControlEnabled(controlId, enabled);
-        noteActivity();
     }
 }
 
@@ -582,7 +569,6 @@ void QtBackend::setChecked(WindowId window, int controlId, bool checked)
 {
     if (DialogView* v = viewOf(window)) {
         v->setChecked(controlId, checked);
-        noteActivity();
     }
 }
 
@@ -596,7 +582,6 @@ void QtBackend::setImage(WindowId window, int controlId, int32_t imageId)
 {
     if (DialogView* v = viewOf(window)) {
         v->setImage(controlId, imageId);
-        noteActivity();
     }
 }
 
@@ -611,7 +596,6 @@ void QtBackend::setProgressPos(WindowId window, int controlId, int pos)
 {
     if (DialogView* v = viewOf(window)) {
         v->setProgressPos(controlId, pos);
-        noteActivity();
     }
 }
 
@@ -625,7 +609,6 @@ void QtBackend::listReset(WindowId window, int controlId)
 {
     if (DialogView* v = viewOf(window)) {
         v->listReset(controlId);
-        noteActivity();
     }
 }
 
@@ -635,7 +618,6 @@ int QtBackend::listAdd(WindowId window, int controlId, const std::string& text)
     if (v == nullptr) {
         return -1;
     }
-    noteActivity();
     return v->listAdd(controlId, text);
 }
 
@@ -674,7 +656,6 @@ void QtBackend::listSelect(WindowId window, int controlId, int index)
 {
     if (DialogView* v = viewOf(window)) {
         v->listSelect(controlId, index);
-        noteActivity();
     }
 }
 
@@ -714,7 +695,6 @@ void QtBackend::editReplaceSelection(WindowId window, int controlId, const std::
 {
     if (DialogView* v = viewOf(window)) {
         v->editReplaceSelection(controlId, text);
-        noteActivity();
     }
 }
 
@@ -733,9 +713,6 @@ int QtBackend::messageBox(WindowId owner, const std::string& text, const std::st
     // Plain OK, as the system's message boxes have it.
     box.button(QMessageBox::Ok)->setIcon(QIcon());
     QTimer::singleShot(0, &box, [&box] { bringToFront(&box); });
-    if (screenshots_) {
-        screenshots_->messageBoxShown(box);
-    }
     box.exec();
     bringToFront(parent);
     if (waiting) {
@@ -849,13 +826,6 @@ bool QtBackend::routeKey(QWidget* target, Key key)
         r->events->windowClose();
     }
     return true;
-}
-
-void QtBackend::noteActivity()
-{
-    if (screenshots_) {
-        screenshots_->activity();
-    }
 }
 
 }  // namespace platform::qt

@@ -1,8 +1,8 @@
 // The window layer's backend: the small set of operations that turn templates into real windows,
 // keep their controls' state, run timers, deliver posted messages and run modal loops. The
 // platform-neutral classes of platform/ui/window.h (Dialog, Page, Sheet) are written against this
-// interface only; each backend implements it once: HeadlessBackend (platform/ui/
-// headless_backend.h, for unit tests) and the Qt one (platform/qt/).
+// interface only; each backend implements it once: the Qt one (platform/qt/), a property-sheet
+// one on Windows, and HeadlessBackend (tests/support/headless_backend.h), the tests' double.
 //
 // What a backend owns and what it leaves to the layer above:
 // - It draws and stores. All behaviour (page order, OnInitDialog / OnSetActive / OnKillActive,

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <memory>
 
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 #include "support/cross_thread_posts.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 #include "platform/ui/window.h"
 
 namespace {

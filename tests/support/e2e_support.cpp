@@ -62,10 +62,10 @@ std::string readFile(const std::string& path)
     return content.str();
 }
 
-Delivery::Delivery(const std::string& iniText)
+Delivery::Delivery(const std::string& iniText, const std::string& program)
 {
     std::error_code error;
-    std::filesystem::copy_file(tarvoExecutable(), executable(), error);
+    std::filesystem::copy_file(program, executable(), error);
     addFile("Tarvo32.ini", iniText);
 }
 
@@ -189,6 +189,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
 
 std::string tarvoExecutable() { return std::string(TARVO_BINARY_DIR) + "/Tarvo32"; }
 std::string modemsimExecutable() { return std::string(TARVO_BINARY_DIR) + "/modemsim"; }
+std::string screenshotExecutable() { return std::string(TARVO_BINARY_DIR) + "/screenshots/Tarvo32"; }
 
 ModemSim::ModemSim(const std::string& hostDir, const std::string& port, const std::vector<std::string>& options)
     : process_(modemsimExecutable(), [&] {

@@ -18,7 +18,7 @@
 #include "link/modem_probe.h"
 #include "link/serial_link.h"
 #include "platform/serial_device.h"
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 #include "resources/dialogs.h"
 #include "upload/upload_job.h"
 #include "upload/upload_workers.h"

@@ -1,4 +1,5 @@
-// The headless window backend: windows that exist only as records, for unit tests of the pages.
+// The headless window backend, the tests' double of the window layer (the product never links it):
+// windows that exist only as records, for unit tests of the pages.
 // Nothing is drawn; every control's state can be read back, and the test plays the user:
 // it clicks controls, types into edit boxes, presses keys and wizard buttons, fires timers by
 // letting time pass, answers message boxes and modal dialogs, and queues input that a long
