@@ -20,7 +20,6 @@ namespace e2e {
 
 namespace {
 
-constexpr const char* TempTemplate = "/tmp/tarvo-e2e-XXXXXX";
 constexpr uint32_t StopLimitMs = 10000;
 constexpr int SignalStatusBase = 128;
 constexpr const char* ReadyWord = "ready ";
@@ -32,22 +31,6 @@ uint32_t millisecondsSince(std::chrono::steady_clock::time_point start)
 }
 
 }  // namespace
-
-TempDir::TempDir()
-{
-    std::string pattern = TempTemplate;
-    if (mkdtemp(pattern.data())) {
-        path_ = pattern;
-    }
-}
-
-TempDir::~TempDir()
-{
-    if (!path_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-}
 
 void writeFile(const std::string& path, const std::string& bytes)
 {

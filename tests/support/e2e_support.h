@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/scratch.h"
+
 namespace e2e {
 
 constexpr uint32_t DefaultRunLimitMs = 120000;
@@ -22,19 +24,7 @@ constexpr uint32_t OutputPollMs = 10;
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// A fresh mkdtemp folder, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using TempDir = scratch::TempDir;
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);

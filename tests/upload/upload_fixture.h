@@ -63,11 +63,10 @@ class UploadFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/tarvo-upload-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::filesystem::create_directories(dir_ + "/host/ports");
-        host_.emplace("TARVO_HOST", dir_ + "/host");
+        delivery_.emplace();
+        ASSERT_FALSE(delivery_->path().empty());
+        dir_ = delivery_->path();
+        host_.emplace();
 
         savedConfig_ = FirmwareConfig;
         savedProgramDirectory_ = ProgramDirectory;
@@ -91,8 +90,7 @@ protected:
         FirmwareConfig = savedConfig_;
         ProgramDirectory = savedProgramDirectory_;
         host_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+        delivery_.reset();
     }
 
     void writeIni(const std::string& text) { writeFile(iniPath(), text); }
@@ -125,7 +123,8 @@ protected:
 private:
     FirmwareConfigRecord savedConfig_;
     std::string savedProgramDirectory_;
-    std::optional<scratch::ScopedEnv> host_;
+    std::optional<scratch::TempDir> delivery_;
+    std::optional<scratch::ScratchHost> host_;
 };
 
 }  // namespace upload_test

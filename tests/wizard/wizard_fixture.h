@@ -75,11 +75,10 @@ class WizardFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/tarvo-wizard-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::filesystem::create_directories(dir_ + "/host/ports");
-        host_.emplace("TARVO_HOST", dir_ + "/host");
+        delivery_.emplace();
+        ASSERT_FALSE(delivery_->path().empty());
+        dir_ = delivery_->path();
+        host_.emplace();
         savedConfig_ = FirmwareConfig;
         savedProgramDirectory_ = ProgramDirectory;
         savedOs_ = OsFlavor;
@@ -110,8 +109,7 @@ protected:
         ProgramDirectory = savedProgramDirectory_;
         OsFlavor = savedOs_;
         host_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        delivery_.reset();
     }
 
     Wizard& wiz() { return *wizard_; }
@@ -136,7 +134,8 @@ protected:
     std::unique_ptr<Wizard> wizard_;
 
 private:
-    std::optional<scratch::ScopedEnv> host_;
+    std::optional<scratch::TempDir> delivery_;
+    std::optional<scratch::ScratchHost> host_;
     FirmwareConfigRecord savedConfig_;
     std::string savedProgramDirectory_;
     OsFlavorRecord savedOs_;
