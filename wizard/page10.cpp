@@ -4,6 +4,7 @@
 #include "link/modem_probe.h"
 #include "link/serial_link.h"
 #include "platform/com_port_name.h"
+#include "platform/ui/sheet.h"
 #include "resources/dialogs.h"
 #include "resources/texts.h"
 #include "wizard/wizard_state.h"

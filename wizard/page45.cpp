@@ -4,6 +4,7 @@
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
 #include "platform/clock.h"
+#include "platform/ui/sheet.h"
 #include "platform/com_port_name.h"
 #include "resources/dialogs.h"
 #include "resources/icons.h"

@@ -18,6 +18,7 @@
 #include "platform/qt/dialog_view.h"
 #include "platform/qt/qt_pictures.h"
 #include "platform/qt/wizard_frame.h"
+#include "platform/ui/control_rules.h"
 
 namespace platform::qt {
 
@@ -34,7 +35,6 @@ using platform::ui::WizardButton;
 namespace {
 
 // The system never runs a window timer faster than this, whatever period it is given.
-constexpr uint32_t MinimumTimerPeriodMs = 10;
 constexpr const char* WindowIdProperty = "tarvoWindowId";
 constexpr const char* NoDisplayText =
     "Tarvo32: no display to show the wizard on. Set DISPLAY (X11) or WAYLAND_DISPLAY, or run\n"
@@ -516,7 +516,7 @@ void QtBackend::setTimer(WindowId window, int timerId, uint32_t periodMs)
         timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this, window, timerId] { timerFired(window, timerId); });
     }
-    timer->start(static_cast<int>(std::max(periodMs, MinimumTimerPeriodMs)));
+    timer->start(static_cast<int>(platform::ui::timerPeriod(periodMs)));
 }
 
 void QtBackend::killTimer(WindowId window, int timerId)
@@ -815,10 +815,9 @@ bool QtBackend::routeKey(QWidget* target, Key key)
         return true;
     }
     if (key == Key::Enter) {
-        int id = r->view ? r->view->defaultButton() : -1;
-        if (id < 0) {
-            id = platform::ui::IdOk;
-        } else if (!r->view->controlEnabled(id)) {
+        // The default button, or IDOK without one; a disabled default button takes no Enter.
+        int id = r->view ? r->view->enterCommand() : platform::ui::IdOk;
+        if (r->view && r->view->control(id) != nullptr && !r->view->controlEnabled(id)) {
             return true;
         }
         r->events->windowCommand(id, platform::ui::Notification::Clicked);

@@ -3,6 +3,9 @@
 // platform-neutral classes of platform/ui/window.h (Dialog, Page, Sheet) are written against this
 // interface only; each backend implements it once: the Qt one (platform/qt/), a property-sheet
 // one on Windows, and HeadlessBackend (tests/support/headless_backend.h), the tests' double.
+// Rules that do not depend on drawing (edit lines, sorted lists, the timer minimum, what Enter
+// presses) are in platform/ui/control_rules.h for every backend to call, and one contract suite
+// (tests/support/backend_contract.h) runs against each backend.
 //
 // What a backend owns and what it leaves to the layer above:
 // - It draws and stores. All behaviour (page order, OnInitDialog / OnSetActive / OnKillActive,

@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "support/headless_backend.h"
+#include "platform/ui/sheet.h"
 #include "platform/ui/window.h"
 
 namespace {

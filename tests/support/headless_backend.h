@@ -179,6 +179,7 @@ private:
         WindowRole role = WindowRole::ModalDialog;
         bool isSheet = false;
         std::string title;
+        int enterCommand = IdOk;  // what Enter sends in a dialog
         std::vector<Control> controls;
         std::map<int, Timer> timers;
         WindowId shownPage = NoWindow;
