@@ -1,6 +1,7 @@
 #include "support/headless_backend.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "platform/ui/control_rules.h"
@@ -854,6 +855,18 @@ int HeadlessBackend::messageBox(WindowId owner, const std::string& text, const s
     }
     messageBoxes_.push_back(r);
     return r.answer;
+}
+
+ScopedHeadlessBackend::ScopedHeadlessBackend()
+{
+    auto made = std::make_unique<HeadlessBackend>();
+    backend_ = made.get();
+    installBackend(std::move(made));
+}
+
+ScopedHeadlessBackend::~ScopedHeadlessBackend()
+{
+    installBackend(nullptr);
 }
 
 }  // namespace platform::ui

@@ -222,4 +222,20 @@ private:
     bool inPump_ = false;  // inside pumpOne: user actions take no posted messages along
 };
 
+// Installs a fresh headless backend as the backend in force for the life of the object; none is
+// in force afterwards.
+class ScopedHeadlessBackend {
+public:
+    ScopedHeadlessBackend();
+    ~ScopedHeadlessBackend();
+    ScopedHeadlessBackend(const ScopedHeadlessBackend&) = delete;
+    ScopedHeadlessBackend& operator=(const ScopedHeadlessBackend&) = delete;
+    HeadlessBackend& operator*() const { return *backend_; }
+    HeadlessBackend* operator->() const { return backend_; }
+    HeadlessBackend* get() const { return backend_; }
+
+private:
+    HeadlessBackend* backend_ = nullptr;
+};
+
 }  // namespace platform::ui

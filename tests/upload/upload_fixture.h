@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch.h"
+#include "support/scratch_program.h"
 #include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
@@ -63,14 +63,9 @@ class UploadFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        delivery_.emplace();
-        ASSERT_FALSE(delivery_->path().empty());
-        dir_ = delivery_->path();
-        host_.emplace();
-
-        savedConfig_ = FirmwareConfig;
-        savedProgramDirectory_ = ProgramDirectory;
-        ProgramDirectory = dir_ + "/";
+        program_.emplace();
+        ASSERT_FALSE(program_->path().empty());
+        dir_ = program_->path();
         FirmwareConfig = FirmwareConfigRecord{};
         FirmwareConfig.ATI9_key_string = "KOR";
         FirmwareConfig.ATI1_key_string = "NELTA";
@@ -87,10 +82,7 @@ protected:
         for (auto& job : uploadJobs) {
             clearJob(job);
         }
-        FirmwareConfig = savedConfig_;
-        ProgramDirectory = savedProgramDirectory_;
-        host_.reset();
-        delivery_.reset();
+        program_.reset();
     }
 
     void writeIni(const std::string& text) { writeFile(iniPath(), text); }
@@ -121,10 +113,7 @@ protected:
     std::string dir_;
 
 private:
-    FirmwareConfigRecord savedConfig_;
-    std::string savedProgramDirectory_;
-    std::optional<scratch::TempDir> delivery_;
-    std::optional<scratch::ScratchHost> host_;
+    std::optional<scratch::ScratchProgram> program_;
 };
 
 }  // namespace upload_test

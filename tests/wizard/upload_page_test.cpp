@@ -236,9 +236,8 @@ TEST_F(UploadPage, DriverChangeBranchWithoutItsPageFinishes)
         FirmwareConfig.Windows_ChgDrv_and_Reboot = c.changeDriver;
         OsFlavor.IsWin9x = c.win9x;
         OsFlavor.IsNT = 1 - c.win9x;
-        auto backend = std::make_unique<HeadlessBackend>();
+        platform::ui::ScopedHeadlessBackend backend;
         HeadlessBackend& ui = *backend;
-        platform::ui::installBackend(std::move(backend));
         clearWizardJob();
         Wizard w;
         SteppedWorker worker;

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "support/scratch.h"
+#include "support/scratch_program.h"
 #include "config/program_state.h"
 #include "wizard/upgrade_wizard.h"
 #include "config/firmware_config.h"
@@ -75,23 +75,17 @@ class WizardFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        delivery_.emplace();
-        ASSERT_FALSE(delivery_->path().empty());
-        dir_ = delivery_->path();
-        host_.emplace();
-        savedConfig_ = FirmwareConfig;
-        savedProgramDirectory_ = ProgramDirectory;
-        savedOs_ = OsFlavor;
-        ProgramDirectory = dir_ + "/";
+        program_.emplace();
+        ASSERT_FALSE(program_->path().empty());
+        dir_ = program_->path();
         loadFirmwareConfig(ProgramDirectory);  // no INI there: the defaults
         OsFlavor = OsFlavorRecord{};
         OsFlavor.IsNT = 1;
         OsFlavor.IsWin98 = 1;
         resetIdentity(CurrentModem);
         clearWizardJob();
-        auto backend = std::make_unique<HeadlessBackend>();
-        ui_ = backend.get();
-        platform::ui::installBackend(std::move(backend));
+        backend_.emplace();
+        ui_ = backend_->get();
         wizard_ = std::make_unique<Wizard>();
     }
 
@@ -104,12 +98,8 @@ protected:
         }
         resetIdentity(CurrentModem);
         clearWizardJob();
-        platform::ui::installBackend(nullptr);
-        FirmwareConfig = savedConfig_;
-        ProgramDirectory = savedProgramDirectory_;
-        OsFlavor = savedOs_;
-        host_.reset();
-        delivery_.reset();
+        backend_.reset();
+        program_.reset();
     }
 
     Wizard& wiz() { return *wizard_; }
@@ -134,11 +124,8 @@ protected:
     std::unique_ptr<Wizard> wizard_;
 
 private:
-    std::optional<scratch::TempDir> delivery_;
-    std::optional<scratch::ScratchHost> host_;
-    FirmwareConfigRecord savedConfig_;
-    std::string savedProgramDirectory_;
-    OsFlavorRecord savedOs_;
+    std::optional<scratch::ScratchProgram> program_;
+    std::optional<platform::ui::ScopedHeadlessBackend> backend_;
 };
 
 inline bool backOnly(const WizardButtonsView& v)
