@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/job_records.h"
 #include "support/scratch_program.h"
 #include "config/program_state.h"
 #include "config/firmware_config.h"
@@ -34,24 +35,7 @@ inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed = 7)
     return bytes;
 }
 
-inline void clearJob(UploadJob& job)
-{
-    job.port.store(0);
-    job.portHandle.store(NoPort);
-    job.identity.store(0);
-    job.phase.store(Idle);
-    job.totalBytes.store(0);
-    job.sentBytes.store(0);
-    job.threadHandle = nullptr;
-    job.threadEnded.store(0);
-    job.threadId = -1;
-    job.shownPercent = 0;
-    job.percent = 0;
-    job.keepRunning.store(1);
-    job.resetCountdown = 0;
-    job.blink = 0;
-    job.deviceKey.clear();
-}
+using jobs::clearJob;
 
 // Joins every worker when a test leaves, also through a failed assertion, before the clock and the
 // simulated ports it uses go away: declare it after them.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "support/job_records.h"
 #include "support/scratch_program.h"
 #include "config/program_state.h"
 #include "wizard/upgrade_wizard.h"
@@ -38,20 +39,7 @@ using platform::ui::WizardButtonsView;
 
 inline void clearWizardJob()
 {
-    UploadJob& job = uploadJobs[0];
-    job.port.store(0);
-    job.portHandle.store(NoPort);
-    job.identity.store(0);
-    job.phase.store(Idle);
-    job.totalBytes.store(0);
-    job.sentBytes.store(0);
-    job.threadHandle = nullptr;
-    job.threadEnded.store(0);
-    job.threadId = 0;
-    job.shownPercent = 0;
-    job.percent = 0;
-    job.keepRunning.store(0);
-    job.blink = 0;
+    jobs::clearJob(uploadJobs[0], 0, 0);
 }
 
 // The four pages in one sheet; the sheet is declared last so it closes before the pages go.
