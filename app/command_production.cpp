@@ -27,7 +27,8 @@
 #include "config/firmware_config.h"
 #include "platform/clock.h"
 #include "platform/device_notify.h"
-#include "platform/host.h"
+#include "platform/com_port_name.h"
+#include "platform/linux/host_paths.h"
 #include "production/station.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
@@ -437,7 +438,7 @@ int commandProduction(const Arguments& arguments)
         } else if (word == "--watch") {
             watch = true;
         } else {
-            int port = parsePortArgument(word);
+            int port = platform::parsePortArgument(word);
             if (port <= 0) {
                 std::fprintf(stderr, "Tarvo32: '%s' is not a port\n", word.c_str());
                 std::fputs(UsageText, stderr);

@@ -21,7 +21,6 @@ int commandProbe(const Arguments&);    // app/command_probe.cpp
 int commandUpgrade(const Arguments&);  // app/command_upgrade.cpp
 int commandProduction(const Arguments&);  // app/command_production.cpp
 
-// "COM3" or "3" -> 3; 0 when the word is not a port.
-int parsePortArgument(const std::string& word);
+// Port words ("COM3" or "3") are read with platform::parsePortArgument (platform/com_port_name.h).
 // An upload phase in words for progress lines: "transferring", "failed", ...
 const char* phaseWords(int32_t phase);

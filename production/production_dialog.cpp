@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/about_box.h"
-#include "app/startup.h"
+#include "config/about_box.h"
+#include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"

@@ -1,6 +1,6 @@
 #include "production/station.h"
 
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"

@@ -19,7 +19,7 @@ trap 'rm -rf "$runtime"' EXIT
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTARVO_TSAN=ON \
       -DTARVO_WITH_QT=OFF -DTARVO_BENCH=OFF >/dev/null
 cmake --build "$top/build-tsan" -j"$jobs" --target tarvo_tests
-(cd "$top/build-tsan" && ctest --output-on-failure -j"$jobs" -R 'Worker|Upload|Station|DeviceNotify|CrossThread|ProductionDialog')
+(cd "$top/build-tsan" && ctest --output-on-failure -j"$jobs" -R 'Worker|Upload|Station|DeviceNotify|CrossThread|BackendContract|ProductionDialog')
 
 # Everything under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON \

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/device_notify.h"
-#include "platform/host.h"
+#include "platform/linux/host_paths.h"
 
 namespace platform {
 

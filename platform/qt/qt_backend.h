@@ -7,12 +7,13 @@
 // A dialog's system menu belongs to the window manager on Linux, which has no room for items of
 // ours. A dialog that appends items gets a menu of its own instead, reached three ways: a small
 // button with the window's icon in its top-left corner (where the system menu's icon sits in a
-// title bar), Alt+Space (the system menu's key) and the context menu (right click, or the menu
-// key) anywhere on the dialog.
+// title bar), Alt+Space or Shift+F10 (the system menu's keys) and the context menu (right click,
+// or the menu key) anywhere on the dialog.
 //
-// installBackend() is what main() calls: it makes the QApplication and installs a factory for
-// this backend. Tests make their own QApplication and install a QtBackend directly; the
-// accessors below let them reach the widgets.
+// installBackend() (what main() reaches through platform::ui::installWindowBackend) makes the
+// QApplication and installs a factory for this backend. Tests make their own QApplication and
+// install a QtBackend directly; the accessors below let them and the screenshot tool
+// (tools/screenshots, a wrapper around this backend) reach the widgets.
 //
 // Results: as platform/ui/backend.h; installBackend returns false (after saying why on stderr)
 // when there is no display to draw on.
@@ -40,7 +41,6 @@ namespace platform::qt {
 
 class DialogView;
 class WizardFrame;
-class ScreenshotDriver;
 
 // Makes the QApplication (once) and installs the Qt backend's factory. False when no display
 // is configured: neither DISPLAY nor WAYLAND_DISPLAY nor QT_QPA_PLATFORM is set.
@@ -51,7 +51,7 @@ public:
     QtBackend();
     ~QtBackend() override;
 
-    // --- For tests and the screenshot driver ---
+    // --- For tests and the screenshot tool (tools/screenshots) ---
     QWidget* topLevel(platform::ui::WindowId window) const;  // dialog or frame window
     DialogView* view(platform::ui::WindowId window) const;   // a dialog's or a page's controls
     WizardFrame* frame(platform::ui::WindowId sheet) const;
@@ -158,14 +158,12 @@ private:
     // The window and control a widget belongs to; NoWindow when it is none of ours.
     platform::ui::WindowId ownerOf(QWidget* widget, int& controlId) const;
     bool routeKey(QWidget* target, platform::ui::Key key);
-    void noteActivity();
 
     std::map<platform::ui::WindowId, Record> windows_;
     platform::ui::WindowId nextId_ = 1;
     std::deque<Pending> posted_;
     bool inPump_ = false;      // pumpOne is letting Qt handle its events
     int waitCursor_ = 0;
-    std::unique_ptr<ScreenshotDriver> screenshots_;
 };
 
 }  // namespace platform::qt

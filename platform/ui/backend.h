@@ -1,8 +1,11 @@
 // The window layer's backend: the small set of operations that turn templates into real windows,
 // keep their controls' state, run timers, deliver posted messages and run modal loops. The
 // platform-neutral classes of platform/ui/window.h (Dialog, Page, Sheet) are written against this
-// interface only; each backend implements it once: HeadlessBackend (platform/ui/
-// headless_backend.h, for unit tests) and the Qt one (platform/qt/).
+// interface only; each backend implements it once: the Qt one (platform/qt/), a property-sheet
+// one on Windows, and HeadlessBackend (tests/support/headless_backend.h), the tests' double.
+// Rules that do not depend on drawing (edit lines, sorted lists, the timer minimum, what Enter
+// presses) are in platform/ui/control_rules.h for every backend to call, and one contract suite
+// (tests/support/backend_contract.h) runs against each backend.
 //
 // What a backend owns and what it leaves to the layer above:
 // - It draws and stores. All behaviour (page order, OnInitDialog / OnSetActive / OnKillActive,
@@ -235,8 +238,12 @@ public:
 };
 
 // --- Choosing the backend ---
-// main() installs the factory of the backend in force (the Qt one when built with it); the
-// backend is made on first use. Tests install a backend directly.
+// main() calls installWindowBackend, which the backend linked into the program defines (the Qt
+// one on Linux; in a build without windows platform/ui/without_windows.cpp, which installs
+// nothing). It installs the factory of that backend; the backend is made on first use. Tests
+// install a backend directly. False (after saying why on stderr) when no window can be shown.
+bool installWindowBackend(int argc, char** argv);
+
 using BackendFactory = std::function<std::unique_ptr<Backend>()>;
 void setBackendFactory(BackendFactory factory);
 // Replaces the backend in force (nullptr: none; the factory makes one on next use).

@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 #include "support/cross_thread_posts.h"
 
 namespace {
@@ -19,20 +18,12 @@ constexpr auto WaitLimit = std::chrono::seconds(10);
 
 class CrossThreadPost : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        auto b = std::make_unique<HeadlessBackend>();
-        ui_ = b.get();
-        installBackend(std::move(b));
-    }
-    void TearDown() override { installBackend(nullptr); }
-
     WindowId makeWindow(WindowEvents* events)
     {
         return ui_->createDialog(DialogTemplate{}, NoWindow, WindowRole::ModalDialog, events);
     }
 
-    HeadlessBackend* ui_ = nullptr;
+    ScopedHeadlessBackend ui_;
 };
 
 TEST_F(CrossThreadPost, ArrivesOnTheUiThreadInEachSendersOrder)

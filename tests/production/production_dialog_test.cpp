@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "config/program_state.h"
 #include "platform/serial_device.h"
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 #include "production/production_dialog.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "production/station.h"

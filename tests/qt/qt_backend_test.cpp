@@ -27,7 +27,8 @@
 #include "platform/qt/wizard_frame.h"
 #include "resources/dialogs.h"
 #include "resources/icons.h"
-#include "support/cross_thread_posts.h"
+#include "resources/icons/pictures.h"
+#include "qt_application.h"
 
 namespace qttest {
 
@@ -44,6 +45,7 @@ QApplication& app()
         static int argc = 1;
         static char name[] = "tarvo_qt_tests";
         static char* argv[] = {name, nullptr};
+        resources::installPictures();
         return new QApplication(argc, argv);
     }();
     return *instance;
@@ -255,25 +257,6 @@ TEST_F(QtBackendTest, PostedMessagesWaitForTheHandlerAndKeepTheirOrder)
     EXPECT_EQ(events.log, std::vector<std::string>{"posted 3"});
     EXPECT_EQ(backend.pumpOne(), PumpResult::Dispatched);
     EXPECT_EQ(events.log, (std::vector<std::string>{"posted 3", "posted 4"}));
-    backend.destroyWindow(w);
-}
-
-TEST_F(QtBackendTest, MessagesPostedFromOtherThreadsArriveOnTheUiThreadInOrder)
-{
-    constexpr int Senders = 3;
-    constexpr int PerSender = 200;
-    uitest::ThreadNotingEvents events;
-    WindowId w = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
-    uitest::ThreadNotingEvents goneEvents;
-    WindowId gone = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &goneEvents);
-    {
-        uitest::CrossThreadSenders senders(backend, w, Senders, PerSender);
-        uitest::CrossThreadSenders(backend, gone, 1, 5).join();
-        backend.destroyWindow(gone);
-        ASSERT_TRUE(waitUntil([&] { return events.fromSenders() == Senders * PerSender; }));
-    }
-    EXPECT_TRUE(events.deliveredInOrderOn(std::this_thread::get_id(), Senders, PerSender));
-    EXPECT_TRUE(goneEvents.posted.empty());
     backend.destroyWindow(w);
 }
 

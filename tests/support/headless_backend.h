@@ -1,4 +1,5 @@
-// The headless window backend: windows that exist only as records, for unit tests of the pages.
+// The headless window backend, the tests' double of the window layer (the product never links it):
+// windows that exist only as records, for unit tests of the pages.
 // Nothing is drawn; every control's state can be read back, and the test plays the user:
 // it clicks controls, types into edit boxes, presses keys and wizard buttons, fires timers by
 // letting time pass, answers message boxes and modal dialogs, and queues input that a long
@@ -196,6 +197,7 @@ private:
         WindowRole role = WindowRole::ModalDialog;
         bool isSheet = false;
         std::string title;
+        int enterCommand = IdOk;  // what Enter sends in a dialog
         std::vector<Control> controls;
         std::map<int, Timer> timers;
         WindowId shownPage = NoWindow;
@@ -238,6 +240,22 @@ private:
     std::vector<ModalRecord> modals_;
     int waitCursor_ = 0;
     bool inPump_ = false;  // inside pumpOne: user actions take no posted messages along
+};
+
+// Installs a fresh headless backend as the backend in force for the life of the object; none is
+// in force afterwards.
+class ScopedHeadlessBackend {
+public:
+    ScopedHeadlessBackend();
+    ~ScopedHeadlessBackend();
+    ScopedHeadlessBackend(const ScopedHeadlessBackend&) = delete;
+    ScopedHeadlessBackend& operator=(const ScopedHeadlessBackend&) = delete;
+    HeadlessBackend& operator*() const { return *backend_; }
+    HeadlessBackend* operator->() const { return backend_; }
+    HeadlessBackend* get() const { return backend_; }
+
+private:
+    HeadlessBackend* backend_ = nullptr;
 };
 
 }  // namespace platform::ui
