@@ -16,5 +16,4 @@ int commandConfig(const Arguments&);   // app/command_config.cpp
 int commandProbe(const Arguments&);    // app/command_probe.cpp
 int commandUpgrade(const Arguments&);  // app/command_upgrade.cpp
 
-// "COM3" or "3" -> 3; 0 when the word is not a port.
-int parsePortArgument(const std::string& word);
+// Port words ("COM3" or "3") are read with platform::parsePortArgument (platform/com_port_name.h).
