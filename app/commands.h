@@ -15,6 +15,7 @@ int runApplication();                  // app/application.cpp
 int commandConfig(const Arguments&);   // app/command_config.cpp
 int commandProbe(const Arguments&);    // app/command_probe.cpp
 int commandUpgrade(const Arguments&);  // app/command_upgrade.cpp
+int commandDrivers(const Arguments&);  // app/command_drivers.cpp
 
 // "COM3" or "3" -> 3; 0 when the word is not a port.
 int parsePortArgument(const std::string& word);

@@ -21,11 +21,16 @@ constexpr const char* UsageText =
     "  config            print the configuration read from Tarvo32.ini beside the executable\n"
     "  probe [PORT...]   look for a modem on the ports (COM3 or 3; default COM1 to COM8)\n"
     "  upgrade PORT      upload the firmware to the modem on PORT\n"
+    "  drivers [--dry-run]\n"
+    "                    take the old USB modem driver off and copy the new driver files in,\n"
+    "                    as the wizard's last page does (without the restart); one line per\n"
+    "                    change; --dry-run changes nothing\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
     "Environment:\n"
-    "  TARVO_HOST        the host folder: ports/comN links name the serial devices (default\n"
+    "  TARVO_HOST        the host folder: ports/comN links name the serial devices, registry.reg\n"
+    "                    is the registry, windows/ the Windows folder (default\n"
     "                    $XDG_DATA_HOME/tarvo32)\n"
     "  TARVO_WINVER      the Windows version to act as: win95, win98, win98se, winme, nt4,\n"
     "                    win2k, winxp or PLATFORMID.MAJOR.MINOR.BUILD (default: NT family)\n";
@@ -61,6 +66,9 @@ int main(int argc, char** argv)
     }
     if (command == "upgrade") {
         return commandUpgrade(rest);
+    }
+    if (command == "drivers") {
+        return commandDrivers(rest);
     }
     std::fprintf(stderr, "Tarvo32: unknown command '%s'\n\n", command.c_str());
     std::fputs(UsageText, stderr);

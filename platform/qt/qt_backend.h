@@ -95,6 +95,7 @@ public:
                               const std::string& text) override;
     int messageBox(platform::ui::WindowId owner, const std::string& text,
                    const std::string& caption, platform::ui::MessageBoxIcon icon) override;
+    void repaintNow(platform::ui::WindowId window) override;
     void beginWaitCursor() override;
     void endWaitCursor() override;
 

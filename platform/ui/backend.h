@@ -195,6 +195,11 @@ public:
     // Replaces the selection (or inserts at the caret) with the text, "\r\n" kept as it is.
     virtual void editReplaceSelection(WindowId window, int controlId, const std::string& text) = 0;
 
+    // --- Painting ---
+    // UpdateWindow: paints the window's changed controls now, from inside a handler that keeps
+    // the UI thread busy, without handling any input, timer or posted message.
+    virtual void repaintNow(WindowId window) = 0;
+
     // --- Message boxes and cursor ---
     // Modal; owned by `owner` (may be NoWindow); the one button OK. Returns IdOk (IdCancel when
     // closed otherwise).

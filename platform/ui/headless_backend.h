@@ -80,6 +80,9 @@ public:
     void queueMessageBoxAnswer(int answer);
     // Called while a message box is up (before it is answered), e.g. to check a page's state.
     std::function<void(const MessageBoxRecord&)> onMessageBox;
+    // Called when a window is repainted at once (Window::updateWindow), e.g. to see what the
+    // user sees while a long handler runs.
+    std::function<void(WindowId window)> onRepaint;
     // Called when runModal starts on a window (and again whenever its loop idles): act as the
     // user (click, press buttons, runFor). Return false to stop driving: a dialog then ends with
     // IdCancel, a sheet as cancelled.
@@ -100,6 +103,7 @@ public:
     int textLimit(WindowId window, int controlId) const;
     bool hasControl(WindowId window, int controlId) const;
     int waitCursorDepth() const { return waitCursor_; }
+    int repaintCount(WindowId window) const;
     int postedPending() const;
     const std::vector<MessageBoxRecord>& messageBoxes() const { return messageBoxes_; }
     const std::vector<ModalRecord>& modalDialogs() const { return modals_; }
@@ -144,6 +148,7 @@ public:
     void editReplaceSelection(WindowId window, int controlId, const std::string& text) override;
     int messageBox(WindowId owner, const std::string& text, const std::string& caption,
                    MessageBoxIcon icon) override;
+    void repaintNow(WindowId window) override;
     void beginWaitCursor() override { ++waitCursor_; }
     void endWaitCursor() override { --waitCursor_; }
 
@@ -179,6 +184,7 @@ private:
         std::map<int, Timer> timers;
         WindowId shownPage = NoWindow;
         WizardButtonsView buttons;
+        int repaints = 0;
         bool modalRunning = false;
         bool modalEnded = false;
         int modalResult = IdCancel;
