@@ -3,6 +3,7 @@
 #include "app/commands.h"
 #include "app/startup.h"
 #include "config/firmware_config.h"
+#include "drivers/page55.h"
 #include "wizard/upgrade_wizard.h"
 
 namespace {
@@ -19,7 +20,11 @@ int runStartedApplication()
         std::fputs(ProductionNotBuiltText, stderr);
         return 0;
     }
-    runUpgradeWizard();
+    {
+        // Made with the other pages, in the sheet only when the delivery asks for the change.
+        CPage55 page55;
+        runUpgradeWizard(FirmwareConfig.Windows_ChgDrv_and_Reboot ? &page55 : nullptr);
+    }
     runExitSteps();
     return 0;
 }

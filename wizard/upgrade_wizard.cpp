@@ -22,7 +22,7 @@ constexpr const char* HeadlessUi = "headless";
 
 }  // namespace
 
-void runUpgradeWizard()
+void runUpgradeWizard(platform::ui::Page* lastPage)
 {
     if (!platform::ui::backendAvailable()) {
         const char* ui = std::getenv(UiVariable);
@@ -40,6 +40,9 @@ void runUpgradeWizard()
     UpgradeSheet.addPage(&page10);
     UpgradeSheet.addPage(&page30);
     UpgradeSheet.addPage(&page45);
+    if (lastPage != nullptr) {
+        UpgradeSheet.addPage(lastPage);
+    }
     UpgradeSheet.runModal();
     // The pages die here; the sheet keeps no pointer to them.
     UpgradeSheet.clearPages();
