@@ -23,10 +23,12 @@
 // Results: the operations return non-zero for success and 0 for failure as each comment says;
 // callers ignore them, as nothing here is shown to the user.
 // Thread rule: one thread (the UI thread, or the command line's). DeleteOtherInfCopies and
-// DeleteOemInfFiles change the process's current folder for their length and restore it
-// however they end; nothing else in the program depends on the current folder (every other
-// path it opens is absolute, built on ProgramDirectory or $TARVO_HOST), so the workers and
-// listener threads that may exist meanwhile are not affected.
+// DeleteOemInfFiles change the process's current folder, which every thread of the process
+// shares, for their length and restore it however they end. No other thread of ours runs
+// meanwhile: the wizard's upload worker has ended before its page moves on to the driver
+// change, the production station (with its workers and device listener) never runs in the same
+// process as the wizard, and the command line has no other thread. The window system's own
+// threads open no relative paths of ours.
 #pragma once
 
 #include <cstdint>

@@ -67,7 +67,8 @@ bool setCurrentDirectory(const std::string& path);
 bool readFileStart(const std::string& path, size_t maxBytes, std::string& bytes);
 
 // The host path a Windows path stands for (absolute, steps matched as above; steps that match
-// nothing keep their spelling). For messages that say which file was touched.
+// nothing keep their spelling); empty for a relative path when the current folder cannot be
+// read. For messages that say which file was touched.
 std::string hostPath(const std::string& path);
 
 // A pattern match as the listing does it: "*" and "?", without regard to case, "*.*" for all.

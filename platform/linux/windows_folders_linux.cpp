@@ -186,7 +186,12 @@ std::string hostPath(const std::string& path)
 {
     std::string full = path;
     if (full.empty() || !isSeparator(full.front())) {
-        full = currentFolder() + "/" + full;
+        // Without a current folder a relative path means nothing; "/" would be a wrong guess.
+        const std::string current = currentFolder();
+        if (current.empty()) {
+            return std::string();
+        }
+        full = current + "/" + full;
     }
     std::vector<std::string> steps;
     size_t begin = 0;
