@@ -372,8 +372,10 @@ Document parse(std::string_view text)
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        // Every CR before the LF goes: a line kept as read never ends in one, so writing it back
+        // with either line end reads back the same.
         bool hasCr = !line.empty() && line.back() == '\r';
-        if (hasCr) {
+        while (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
         if (lines.empty()) {
