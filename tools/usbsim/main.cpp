@@ -290,6 +290,7 @@ std::string startModemsim(Modem& m, const std::string& modemsim, const std::vect
     if (pid == 0) {
         int null = open("/dev/null", O_RDONLY);
         dup2(null, STDIN_FILENO);
+        close(null);
         dup2(pipeFds[1], STDOUT_FILENO);
         std::vector<char*> argv;
         for (std::string& a : args) {
