@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/host.h"
 #include "platform/windows_folders.h"
 
@@ -27,17 +28,12 @@ constexpr const char* AllNamesPattern = "*.*";
 constexpr const char* CopySuffix = ".tarvo-copy-XXXXXX";  // the copy's name until it is complete
 constexpr size_t CopyChunkBytes = 64 * 1024;
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool sameNameIgnoringCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                               [](char x, char y) { return upper(x) == upper(y); });
-}
-
+// The sort key of a listing: names upper-cased as NTFS orders them.
 std::string upperCase(std::string s)
 {
-    std::transform(s.begin(), s.end(), s.begin(), upper);
+    for (char& c : s) {
+        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
     return s;
 }
 
@@ -85,8 +81,8 @@ std::vector<std::string> entryNames(const std::string& folder)
         }
     }
     closedir(dir);
-    // Upper-cased order, then byte order, so two names that differ only in case come out the
-    // same way every time.
+    // Upper-cased order (as NTFS lists), then byte order, so two names that differ only in case
+    // come out the same way every time.
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         std::string ua = upperCase(a);
         std::string ub = upperCase(b);
@@ -104,7 +100,7 @@ std::string entryFor(const std::string& folder, const std::string& name)
         return name;
     }
     for (const std::string& candidate : entryNames(folder)) {
-        if (sameNameIgnoringCase(candidate, name)) {
+        if (platform::equalsNoCase(candidate, name)) {
             return candidate;
         }
     }
@@ -232,7 +228,7 @@ bool matchesPattern(const std::string& name, const std::string& pattern)
     size_t starP = std::string::npos;
     size_t starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || upper(pattern[p]) == upper(name[n]))) {
+        if (p < pattern.size() && (pattern[p] == '?' || asciiLower(pattern[p]) == asciiLower(name[n]))) {
             ++n;
             ++p;
         } else if (p < pattern.size() && pattern[p] == '*') {
