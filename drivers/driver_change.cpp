@@ -50,15 +50,12 @@ std::string upperCase(std::string s)
 
 bool isDots(const std::string& name) { return name == "." || name == ".."; }
 
-// A key path as the lists name one: steps separated by single backslashes, none empty. An empty
-// path would name the root itself (HKEY_LOCAL_MACHINE, or the whole Class key), whose deletion
-// would take every device of the machine with it.
+// A key path that names a key below the one it is joined to. An empty one (or one of nothing but
+// backslashes) would name that key itself: HKEY_LOCAL_MACHINE, or the whole Class key, whose
+// deletion would take every device of the machine with it.
 bool keyPathIsSound(const std::string& path)
 {
-    if (path.empty() || path.front() == '\\' || path.back() == '\\') {
-        return false;
-    }
-    return path.find("\\\\") == std::string::npos;
+    return path.find_first_not_of('\\') != std::string::npos;
 }
 
 // The text of value data: up to its terminating zero, or all of it without one.

@@ -194,6 +194,24 @@ TEST_F(DriverFixture, TheHardwareListEndsAtAKeyThatCannotBeOpened)
     EXPECT_TRUE(keyExists("Enum\\USB\\Later"));
 }
 
+TEST_F(DriverFixture, AnEmptyKeyNameNeverStandsForTheKeyAboveIt)
+{
+    writeRegistry(std::string("[HKEY_LOCAL_MACHINE\\") + UninstallKey9x + "]\r\n" +
+                  "\"DEL_HKR_0000\"=\"\"\r\n"
+                  "\"DEL_HKR_0001\"=\"\\\\\"\r\n"
+                  "\"DEL_HKR_0002\"=\"Enum\\\\USB\\\\X\\\\\"\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\Enum\\USB\\X\\1]\r\n\"Driver\"=\"\"\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\Enum\\USB\\X\\2]\r\n\"Driver\"=\"\\\\\"\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\Enum\\USB\\Other]\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Modem\\0000]\r\n\r\n");
+    DriverChange change;
+    EXPECT_EQ(change.UninstallOldDriver(), 1);
+    EXPECT_FALSE(keyExists("Enum\\USB\\X"));
+    EXPECT_TRUE(keyExists("Enum\\USB\\Other"));
+    EXPECT_TRUE(keyExists(std::string(ClassKeys) + "Modem\\0000"));
+    EXPECT_FALSE(keyExists(UninstallKey9x));
+}
+
 TEST(DriverNames, OnlyNamesThatStayInsideTheirFolderAreTaken)
 {
     struct Case {
