@@ -9,7 +9,6 @@
 #include "app/startup.h"
 #include "config/firmware_config.h"
 #include "drivers/driver_change.h"
-#include "platform/host.h"
 #include "platform/registry.h"
 
 namespace {
@@ -51,8 +50,8 @@ int commandDrivers(const Arguments& arguments)
     initialiseProgramState();
     std::string windows;
     if (!readWindowsFolder(windows)) {
-        std::fprintf(stderr, "Tarvo32: the Windows folder %s/windows cannot be read\n",
-                     platform::hostDirectory().c_str());
+        std::fputs("Tarvo32: the Windows folder (windows in the host folder, TARVO_HOST) cannot be read\n",
+                   stderr);
         return NoWindowsFolderExitStatus;
     }
 

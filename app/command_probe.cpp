@@ -7,6 +7,7 @@
 #include "app/commands.h"
 #include "app/startup.h"
 #include "link/modem_probe.h"
+#include "platform/com_port_name.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ int commandProbe(const Arguments& arguments)
 {
     std::vector<int> ports;
     for (const std::string& word : arguments) {
-        int port = parsePortArgument(word);
+        int port = platform::parsePortArgument(word);
         if (port <= 0) {
             std::fprintf(stderr, "Tarvo32: '%s' is not a port\n", word.c_str());
             std::fputs(ProbeUsageText, stderr);
@@ -40,7 +41,7 @@ int commandProbe(const Arguments& arguments)
 
     bool anyFound = false;
     for (int number : ports) {
-        std::string name = "COM" + std::to_string(number);
+        std::string name = platform::comPortName(number);
         ModemIdentity identity;
         resetIdentity(identity);
         identity.portName = name;

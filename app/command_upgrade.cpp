@@ -8,11 +8,11 @@
 #include <string>
 #include <thread>
 
-#include <unistd.h>
-
 #include "app/commands.h"
 #include "app/startup.h"
 #include "platform/clock.h"
+#include "platform/com_port_name.h"
+#include "platform/console.h"
 #include "upload/upload_workers.h"
 
 namespace {
@@ -148,7 +148,7 @@ void waitOnePoll(UploadJob& job)
 
 int commandUpgrade(const Arguments& arguments)
 {
-    int port = arguments.size() == 1 ? parsePortArgument(arguments[0]) : 0;
+    int port = arguments.size() == 1 ? platform::parsePortArgument(arguments[0]) : 0;
     if (port <= 0) {
         std::fputs(UsageText, stderr);
         return UsageExitStatus;
@@ -160,7 +160,7 @@ int commandUpgrade(const Arguments& arguments)
     auto previousTerm = std::signal(SIGTERM, onInterrupt);
 
     UploadJob& job = uploadJobs[WizardJobIndex];
-    ProgressReporter reporter(isatty(STDERR_FILENO) == 1);
+    ProgressReporter reporter(platform::stderrIsTerminal());
     startWizardUpload(port);
     bool ran = job.threadHandle != nullptr;
     while (ran && !workerEnded(job)) {

@@ -17,5 +17,4 @@ int commandProbe(const Arguments&);    // app/command_probe.cpp
 int commandUpgrade(const Arguments&);  // app/command_upgrade.cpp
 int commandDrivers(const Arguments&);  // app/command_drivers.cpp
 
-// "COM3" or "3" -> 3; 0 when the word is not a port.
-int parsePortArgument(const std::string& word);
+// Port words ("COM3" or "3") are read with platform::parsePortArgument (platform/com_port_name.h).

@@ -4,9 +4,8 @@
 #include <string>
 
 #include "app/commands.h"
-#ifdef TARVO_HAVE_QT
-#include "platform/qt/qt_backend.h"
-#endif
+#include "platform/ui/backend.h"
+#include "resources/icons/pictures.h"
 
 namespace {
 
@@ -40,12 +39,11 @@ constexpr const char* UsageText =
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-#ifdef TARVO_HAVE_QT
-        // The windows are drawn with Qt; without a display there is nothing to run on.
-        if (!platform::qt::installBackend(argc, argv)) {
+        resources::installPictures();
+        // Without a display there is nothing to run on.
+        if (!platform::ui::installWindowBackend(argc, argv)) {
             return 1;
         }
-#endif
         return runApplication();
     }
     std::string command = argv[1];

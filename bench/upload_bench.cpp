@@ -24,7 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/startup.h"
+#include "config/program_state.h"
+#include "platform/com_port_name.h"
 #include "config/firmware_config.h"
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_engine.h"
@@ -81,7 +82,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-        std::string portName = "COM" + std::to_string(port);
+        std::string portName = platform::comPortName(port);
         std::string baud = std::to_string(LineBaud);
         std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("--port"),
                                 portName.data(), const_cast<char*>("--baud"), baud.data(), nullptr};
@@ -162,7 +163,7 @@ bool report(const char* title, int count, const std::string& modemProgram)
         for (int k = 0; k < count; ++k) {
             modemsim::ModemSettings settings;
             settings.baud = LineBaud;
-            inProcess->add("COM" + std::to_string(FirmwareConfig.ComBase + k), settings);
+            inProcess->add(platform::comPortName(FirmwareConfig.ComBase + k), settings);
         }
     } else {
         for (int k = 0; k < count; ++k) {
@@ -185,7 +186,7 @@ bool report(const char* title, int count, const std::string& modemProgram)
     uint32_t duplicates = 0;
     if (inProcess) {
         for (int k = 0; k < count; ++k) {
-            duplicates += inProcess->find("COM" + std::to_string(FirmwareConfig.ComBase + k))->counters().blocksDuplicate;
+            duplicates += inProcess->find(platform::comPortName(FirmwareConfig.ComBase + k))->counters().blocksDuplicate;
         }
     }
     double limit = limitBytesPerSecond();

@@ -1,8 +1,8 @@
 #include "config/firmware_config.h"
 
 
-#include "app/startup.h"
 #include "config/ini_reader.h"
+#include "config/program_state.h"
 
 FirmwareConfigRecord FirmwareConfig;
 
@@ -74,7 +74,10 @@ FirmwareConfigRecord readFirmwareConfig(const std::string& iniFile, const std::s
     return config;
 }
 
-void loadFirmwareConfig() { FirmwareConfig = readFirmwareConfig(iniPath(), ProgramDirectory); }
+void loadFirmwareConfig(const std::string& programDirectory)
+{
+    FirmwareConfig = readFirmwareConfig(programDirectory + IniFileName, programDirectory);
+}
 
 std::string readPreUploadCommandFrom(const std::string& iniFile, int index)
 {

@@ -44,9 +44,10 @@ constexpr const char* PreUploadSection = "AT_COMMAND_BEFORE_UPLOAD";
 // ProgramDirectory + "Tarvo32.ini".
 std::string iniPath();
 
-// Reads every INFO key in table order into FirmwareConfig and computes the derived fields.
-// Cannot fail: a missing file or key gives the defaults.
-void loadFirmwareConfig();
+// Reads every INFO key of programDirectory + "Tarvo32.ini" in table order into FirmwareConfig and
+// computes the derived fields (paths based on programDirectory). Cannot fail: a missing file or
+// key gives the defaults.
+void loadFirmwareConfig(const std::string& programDirectory);
 
 // The same reading from any INI file, with the derived paths based on programDirectory.
 FirmwareConfigRecord readFirmwareConfig(const std::string& iniFile, const std::string& programDirectory);

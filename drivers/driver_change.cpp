@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "config/firmware_config.h"
 
 using platform::HkeyLocalMachine;

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "platform/clock.h"
 #include "resources/dialogs.h"
 #include "resources/texts.h"

@@ -31,7 +31,7 @@ constexpr uint32_t KernelFollowUpWindowMs = 2000;
 constexpr uint32_t Ati9AnswerTailMs = 3000;
 constexpr int32_t ProbeLineCapacity = 500;
 constexpr int32_t KernelFollowUpLineCapacity = 1000;
-constexpr int32_t ResetSpeedCode = 115200;  // opens at 115200 like every code outside 103..106
+constexpr int32_t ResetSpeedCode = 115200;  // not a named speed code: opens at 115200 baud
 
 void resetIdentity(ModemIdentity& identity);
 SerialPort probePort(ModemIdentity& identity, int32_t defaultSpeedCode = DefaultSpeedCode);

@@ -44,11 +44,11 @@ void pauseMs(uint32_t ms)
 uint32_t baudForSpeedCode(int32_t speedCode)
 {
     switch (speedCode) {
-    case 103: return 57600;
-    case 104: return 38400;
-    case 105: return 19200;
-    case 106: return 9600;
-    default: return 115200;  // 102 and every unknown code
+    case SpeedCode57600: return 57600;
+    case SpeedCode38400: return 38400;
+    case SpeedCode19200: return 19200;
+    case SpeedCode9600: return 9600;
+    default: return 115200;  // SpeedCode115200 and every code not named
     }
 }
 

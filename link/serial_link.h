@@ -16,8 +16,14 @@
 using SerialPort = int32_t;
 constexpr SerialPort NoPort = -1;
 
-// Speed codes for openPort; every caller in the system passes DefaultSpeedCode.
-constexpr int32_t DefaultSpeedCode = 102;  // 115200 baud
+// Speed codes for openPort, one per line speed; every caller in the system passes
+// DefaultSpeedCode, and a code not named here opens at 115200 baud as well.
+constexpr int32_t SpeedCode115200 = 102;
+constexpr int32_t SpeedCode57600 = 103;
+constexpr int32_t SpeedCode38400 = 104;
+constexpr int32_t SpeedCode19200 = 105;
+constexpr int32_t SpeedCode9600 = 106;
+constexpr int32_t DefaultSpeedCode = SpeedCode115200;
 uint32_t baudForSpeedCode(int32_t speedCode);
 
 // Control characters of the AT dialogue.

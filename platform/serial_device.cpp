@@ -27,7 +27,7 @@ int32_t openDevice(const std::string& portName, uint32_t baud)
         std::lock_guard<std::mutex> lock(tableMutex);
         opener = currentOpener;
     }
-    std::unique_ptr<PortDevice> device = opener ? opener(portName, baud) : openTtyPort(portName, baud);
+    std::unique_ptr<PortDevice> device = opener ? opener(portName, baud) : openSystemPort(portName, baud);
     if (!device) {
         return -1;
     }

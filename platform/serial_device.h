@@ -43,8 +43,10 @@ using PortOpener = std::function<std::unique_ptr<PortDevice>(const std::string& 
 // below $TARVO_HOST/ports).
 void setPortOpener(PortOpener opener);
 
-// The default opener: COMn -> $TARVO_HOST/ports/comN, raw 8N1 at baud, exclusive.
-std::unique_ptr<PortDevice> openTtyPort(const std::string& portName, uint32_t baud);
+// The OS's own opener, the default: raw 8N1 at baud, exclusive; null when the port does not
+// exist or cannot be had. On Linux COMn is the tty device $TARVO_HOST/ports/comN links to
+// (platform/linux/serial_tty.cpp).
+std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud);
 
 // Opens a port through the opener in force; the handle, or -1.
 int32_t openDevice(const std::string& portName, uint32_t baud);

@@ -42,7 +42,6 @@ constexpr const char* StatusPleaseSelect = "Please select a modem from the list 
 constexpr const char* StatusNoneFound = "No modem was found on COM1 ~ COM8";
 constexpr const char* StatusInputPort = "Input a port number, then press 'Enter' key.";
 constexpr const char* StatusYouSelect = "You select modem on ";  // + port name
-constexpr const char* PortPrefix = "COM";
 
 // Summary page.
 constexpr const char* SummaryWarning =

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the documentation's screenshots: builds Tarvo32 and modemsim when needed, runs the real
-# wizard of the sample delivery against a simulated modem on COM3 on Qt's offscreen platform, and
-# lets the Qt backend's screenshot mode (TARVO_SCREENSHOT_DIR) walk through every page, the About
-# box and the message boxes. The PNGs land in docs/screenshots/.
+# Makes the documentation's screenshots: builds the screenshot build of Tarvo32 (tools/screenshots)
+# and modemsim when needed, runs the real wizard of the sample delivery against a simulated modem
+# on COM3 on Qt's offscreen platform, and lets the screenshot driver (pictures to
+# TARVO_SCREENSHOT_DIR) walk through every page, the About box and the message boxes. The PNGs
+# land in docs/screenshots/.
 #   TARVO_SCREENSHOT_BUILD=DIR   build folder to use (default build-screenshots)
 #   TARVO_SCREENSHOT_BAUD=N      line speed of the simulated modem (default 38400, slow enough
 #                                for a picture of the upload in progress)
@@ -14,10 +15,10 @@ out="$top/docs/screenshots"
 port=COM3
 run_limit_s=120
 
-if [ ! -x "$build/Tarvo32" ] || [ ! -x "$build/modemsim" ]; then
+if [ ! -x "$build/screenshots/Tarvo32" ] || [ ! -x "$build/modemsim" ]; then
   cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_TESTS=OFF -DTARVO_BENCH=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target Tarvo32 modemsim
+cmake --build "$build" -j2 --target tarvo32_screenshots modemsim
 
 work=$(mktemp -d)
 sim=""
@@ -33,7 +34,7 @@ trap cleanup EXIT
 mkdir -p "$work/delivery" "$work/host" "$work/shots" "$work/runtime"
 chmod 700 "$work/runtime"
 cp "$top/samples/delivery/"* "$work/delivery/"
-cp "$build/Tarvo32" "$work/delivery/"
+cp "$build/screenshots/Tarvo32" "$work/delivery/"
 # With the driver change, as on Windows 98 SE: the wizard goes on to its fifth page after the
 # upload (no restart command is set, so Finish restarts nothing).
 sed -i 's/^Windows_ChgDrv_and_Reboot=FALSE/Windows_ChgDrv_and_Reboot=TRUE/' "$work/delivery/Tarvo32.ini"

@@ -9,6 +9,7 @@
 #include "config/ini_reader.h"
 #include "link/modem_probe.h"
 #include "platform/clock.h"
+#include "platform/com_port_name.h"
 #include "upload/upload_job.h"
 
 namespace {
@@ -200,7 +201,7 @@ bool sendImage(UploadJob& job, SerialPort port, ImageFile& file)
 void runSteps(int portNumber, UploadJob& job, ImageFile& file)
 {
     ModemIdentity identity;
-    const std::string portName = "COM" + std::to_string(portNumber);
+    const std::string portName = platform::comPortName(portNumber);
     auto prepareProbe = [&] {
         resetIdentity(identity);
         identity.portName = portName;

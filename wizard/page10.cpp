@@ -3,6 +3,8 @@
 #include "config/firmware_config.h"
 #include "link/modem_probe.h"
 #include "link/serial_link.h"
+#include "platform/com_port_name.h"
+#include "platform/ui/sheet.h"
 #include "resources/dialogs.h"
 #include "resources/texts.h"
 #include "wizard/wizard_state.h"
@@ -149,7 +151,7 @@ void CPage10::searchAllPorts()
     searching_ = true;
     modemList_.resetContent();
     for (int n = FirstSearchPort; n <= LastSearchPort; ++n) {
-        std::string candidate = PortPrefix + std::to_string(n);
+        std::string candidate = platform::comPortName(n);
         modemFound_ = false;
         prepareProbe(candidate);
         probeCurrentPort();
@@ -204,14 +206,14 @@ void CPage10::othersChosen()
     setItemText(IdcPortNumber, "");
     enableItem(IdcComLabel, true);
     enableItem(IdcPortNumber, true);
-    portText_ = PortPrefix + portNumberText_;
+    portText_ = platform::ComPortPrefix + portNumberText_;
     setStatus(StatusInputPort);
 }
 
 void CPage10::tryTypedPort()
 {
     readControls();
-    portText_ = PortPrefix + portNumberText_;
+    portText_ = platform::ComPortPrefix + portNumberText_;
     tryPort(portText_);
 }
 
@@ -231,7 +233,7 @@ void CPage10::listSelection()
     enableItem(IdcComLabel, false);
     enableItem(IdcPortNumber, false);
     checkItem(IdcOthers, false);
-    CurrentModem.portName = PortPrefix + std::to_string(modemList_.itemData(selected));
+    CurrentModem.portName = platform::comPortName(static_cast<int>(modemList_.itemData(selected)));
     setStatus(StatusYouSelect + CurrentModem.portName);
     postWizardButtons(WizBack | WizNext);
 }

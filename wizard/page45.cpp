@@ -1,9 +1,11 @@
 #include "wizard/page45.h"
 
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
 #include "platform/clock.h"
+#include "platform/ui/sheet.h"
+#include "platform/com_port_name.h"
 #include "resources/dialogs.h"
 #include "resources/icons.h"
 #include "resources/texts.h"
@@ -15,26 +17,7 @@ using namespace platform::ui;
 
 namespace {
 constexpr int WizardJob = 0;
-constexpr int PortNameDigitsFrom = 3;  // after "COM"
-constexpr int32_t LargestPortNumber = 0x7FFFFFFF;
 }  // namespace
-
-int32_t portNumberOf(const std::string& portName)
-{
-    // A decimal number as the C library reads one, but one that cannot overflow.
-    int64_t value = 0;
-    for (size_t i = PortNameDigitsFrom; i < portName.size(); ++i) {
-        char c = portName[i];
-        if (c < '0' || c > '9') {
-            break;
-        }
-        value = value * 10 + (c - '0');
-        if (value > LargestPortNumber) {
-            return 0;
-        }
-    }
-    return static_cast<int32_t>(value);
-}
 
 std::string versionValueText(const std::string& firmwareVersion, bool includeKernel)
 {
@@ -54,7 +37,7 @@ bool CPage45::onInitDialog()
     setItemText(IdcProductValue, FirmwareConfig.Model_name);
     setItemText(IdcVersionValue,
                 versionValueText(FirmwareConfig.Firmware_version, FirmwareConfig.Firmware_include_kernel));
-    portNumber_ = portNumberOf(CurrentModem.portName);
+    portNumber_ = platform::portNumberOf(CurrentModem.portName);
     // The worker opens the port itself; the search's handle must be gone first.
     if (CurrentModem.portHandle != NoPort) {
         closePort(CurrentModem.portHandle);

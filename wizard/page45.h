@@ -51,9 +51,5 @@ private:
     uint32_t finished_ = 0;
 };
 
-// The port number in a port name: the decimal digits after its first three characters
-// ("COM3" 3, "COM12" 12); 0 when there are none or the number is out of range.
-int32_t portNumberOf(const std::string& portName);
-
 // The version line: Firmware_version, with " (Kernel included)" when the image has the kernel.
 std::string versionValueText(const std::string& firmwareVersion, bool includeKernel);

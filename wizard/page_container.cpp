@@ -1,6 +1,6 @@
 #include "wizard/page_container.h"
 
-#include "app/about_box.h"
+#include "config/about_box.h"
 
 CPageContainer UpgradeSheet;
 

@@ -4,6 +4,7 @@
 // Thread rule: UI thread only.
 #pragma once
 
+#include "platform/ui/sheet.h"
 #include "platform/ui/window.h"
 
 class CPageContainer : public platform::ui::Sheet {

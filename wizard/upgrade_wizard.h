@@ -1,4 +1,5 @@
-// Runs the upgrade wizard (the sheet with its pages) modally until it closes.
+// Runs the upgrade wizard (the sheet with its pages) modally until it closes, and the exit steps
+// of wizard mode after it.
 // Thread rule: UI thread.
 #pragma once
 
@@ -8,3 +9,7 @@
 // lastPage, when given, is added after the upload page (the driver-change page, which the
 // application makes: it lies beside the wizard, not below it).
 void runUpgradeWizard(platform::ui::Page* lastPage = nullptr);
+
+// Exit steps of wizard mode: close CurrentModem's port if it is still open, then restart when
+// RebootRequested (config/program_state.h).
+void runExitSteps();

@@ -1,3 +1,4 @@
+// The machine's monotonic clock behind RealClock.
 #include "platform/clock.h"
 
 #include <ctime>
@@ -20,16 +21,5 @@ void RealClock::sleep(uint32_t ms)
     while (nanosleep(&req, &req) != 0 && errno == EINTR) {
     }
 }
-
-namespace {
-RealClock realClock;
-std::atomic<Clock*> current{&realClock};
-}  // namespace
-
-Clock& clock() { return *current.load(std::memory_order_acquire); }
-
-void setClock(Clock* c) { current.store(c ? c : &realClock, std::memory_order_release); }
-
-bool clockIsVirtual() { return current.load(std::memory_order_acquire) != &realClock; }
 
 }  // namespace platform

@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/host.h"
+#include "platform/linux/host_paths.h"
 #include "platform/linux/reg_text.h"
 #include "platform/registry.h"
 

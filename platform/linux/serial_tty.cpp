@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
-#include "platform/host.h"
+#include "platform/linux/host_paths.h"
 #include "platform/serial_device.h"
 
 namespace platform {
@@ -150,7 +150,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PortDevice> openTtyPort(const std::string& portName, uint32_t baud)
+std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
 {
     std::string entry = portEntryPath(portName);
     if (entry.empty()) {

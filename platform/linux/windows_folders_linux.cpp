@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "platform/ascii_case.h"
-#include "platform/host.h"
+#include "platform/linux/host_paths.h"
+#include "platform/windows_version.h"
 #include "platform/windows_folders.h"
 
 namespace platform {

@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "platform/qt/qt_pictures.h"
+#include "platform/ui/control_rules.h"
 
 namespace platform::qt {
 
@@ -32,8 +33,8 @@ namespace {
 
 constexpr int IconSidePx = 32;  // icon controls take the icon's size, whatever the template says
 constexpr int ProgressDefaultHigh = 100;
-constexpr const char* WindowsLineBreak = "\r\n";
-constexpr int WindowsLineBreakLength = 2;
+using platform::ui::EditLineBreak;
+using platform::ui::EditLineBreakLength;
 // Text one pixel inside the edge, so "100%" still fits the percentage field.
 constexpr int SunkenEdgePx = 1;
 constexpr int SunkenTextInsetPx = 2;
@@ -130,14 +131,14 @@ private:
 QString windowsToQtLines(const std::string& text)
 {
     QString q = toQt(text);
-    q.replace(QLatin1String(WindowsLineBreak), QLatin1String("\n"));
+    q.replace(QLatin1String(EditLineBreak), QLatin1String("\n"));
     return q;
 }
 
 std::string qtToWindowsLines(const QString& text)
 {
     QString q = text;
-    q.replace(QLatin1String("\n"), QLatin1String(WindowsLineBreak));
+    q.replace(QLatin1String("\n"), QLatin1String(EditLineBreak));
     return fromQt(q);
 }
 
@@ -146,7 +147,7 @@ int windowsToQtIndex(const std::string& text, int index)
 {
     int qt = 0;
     for (int i = 0; i < index && i < static_cast<int>(text.size()); ++i) {
-        if (text.compare(static_cast<size_t>(i), WindowsLineBreakLength, WindowsLineBreak) == 0) {
+        if (text.compare(static_cast<size_t>(i), EditLineBreakLength, EditLineBreak) == 0) {
             ++i;  // the pair is one position in Qt
         }
         ++qt;
@@ -158,22 +159,11 @@ int qtToWindowsIndex(const std::string& text, int qtIndex)
 {
     int i = 0;
     for (int qt = 0; qt < qtIndex && i < static_cast<int>(text.size()); ++qt) {
-        i += text.compare(static_cast<size_t>(i), WindowsLineBreakLength, WindowsLineBreak) == 0
-                 ? WindowsLineBreakLength
+        i += text.compare(static_cast<size_t>(i), EditLineBreakLength, EditLineBreak) == 0
+                 ? EditLineBreakLength
                  : 1;
     }
     return i;
-}
-
-// Start indexes of the lines of a "\r\n" text.
-std::vector<int> lineStarts(const std::string& text)
-{
-    std::vector<int> starts{0};
-    for (size_t at = text.find(WindowsLineBreak); at != std::string::npos;
-         at = text.find(WindowsLineBreak, at + WindowsLineBreakLength)) {
-        starts.push_back(static_cast<int>(at) + WindowsLineBreakLength);
-    }
-    return starts;
 }
 
 }  // namespace
@@ -190,7 +180,7 @@ std::string fromQt(const QString& text)
 }
 
 DialogView::DialogView(const DialogTemplate& dialog, Notify notify, QWidget* parent)
-    : QWidget(parent), notify_(std::move(notify))
+    : QWidget(parent), notify_(std::move(notify)), enterCommand_(platform::ui::enterCommandId(dialog))
 {
     setFont(dialogFont(toQt(dialog.fontName), dialog.fontPoints));
     base_ = baseUnitsOf(font());
@@ -325,9 +315,6 @@ QWidget* DialogView::createControl(const ControlTemplate& c)
         // Enter is routed by the backend (default button, pre-translate hook); Qt's own
         // default-button logic would press a button behind the page's back.
         button->setAutoDefault(false);
-        if (has(c.style, platform::ui::StyleDefaultButton)) {
-            defaultButton_ = id;
-        }
         connect(button, &QAbstractButton::clicked, this, [this, id] {
             notify_(id, Notification::Clicked);
         });
@@ -501,12 +488,8 @@ int DialogView::listAdd(int id, const std::string& text)
     QString item = toQt(text);
     int index = list->count();
     if (has(c->style, platform::ui::StyleSorted)) {
-        // Case-insensitive, after the items that compare equal, as a sorted system list box.
-        index = 0;
-        while (index < list->count() &&
-               QString::compare(list->item(index)->text(), item, Qt::CaseInsensitive) <= 0) {
-            ++index;
-        }
+        index = platform::ui::sortedInsertIndex(
+            index, [list](int i) { return fromQt(list->item(i)->text()); }, text);
     }
     auto* entry = new QListWidgetItem(item);
     entry->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(0));
@@ -595,7 +578,13 @@ int DialogView::editLineCount(int id) const
     if (findKind(id, ControlKind::Edit) == nullptr) {
         return -1;
     }
-    return static_cast<int>(lineStarts(controlText(id)).size());
+    return static_cast<int>(platform::ui::editLineStarts(controlText(id)).size());
+}
+
+int DialogView::caretOf(int id) const
+{
+    auto* plain = qobject_cast<QPlainTextEdit*>(find(id)->widget);
+    return plain != nullptr ? qtToWindowsIndex(controlText(id), plain->textCursor().position()) : 0;
 }
 
 int DialogView::editLineIndex(int id, int line) const
@@ -603,17 +592,7 @@ int DialogView::editLineIndex(int id, int line) const
     if (findKind(id, ControlKind::Edit) == nullptr) {
         return -1;
     }
-    std::vector<int> starts = lineStarts(controlText(id));
-    if (line < 0) {
-        // As the system does for -1: the line that holds the caret.
-        auto* plain = qobject_cast<QPlainTextEdit*>(find(id)->widget);
-        int caret = plain != nullptr
-                        ? qtToWindowsIndex(controlText(id), plain->textCursor().position())
-                        : 0;
-        auto after = std::upper_bound(starts.begin(), starts.end(), caret);
-        return *(after - 1);
-    }
-    return line < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(line)] : -1;
+    return platform::ui::editLineIndexIn(controlText(id), line, line < 0 ? caretOf(id) : 0);
 }
 
 int DialogView::editLineLength(int id, int charIndex) const
@@ -621,13 +600,7 @@ int DialogView::editLineLength(int id, int charIndex) const
     if (findKind(id, ControlKind::Edit) == nullptr) {
         return 0;
     }
-    std::string text = controlText(id);
-    std::vector<int> starts = lineStarts(text);
-    int index = std::clamp(charIndex, 0, static_cast<int>(text.size()));
-    auto after = std::upper_bound(starts.begin(), starts.end(), index);
-    int start = *(after - 1);
-    int end = after == starts.end() ? static_cast<int>(text.size()) : *after - WindowsLineBreakLength;
-    return end - start;
+    return platform::ui::editLineLengthIn(controlText(id), charIndex, charIndex < 0 ? caretOf(id) : 0);
 }
 
 void DialogView::editSetSelection(int id, int start, int end)

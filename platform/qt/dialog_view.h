@@ -35,7 +35,8 @@ public:
     QSize clientSize() const { return clientSize_; }
     QWidget* control(int controlId) const;
     // The push button with the default style, or -1.
-    int defaultButton() const { return defaultButton_; }
+    // What Enter sends (platform/ui/control_rules.h, enterCommandId).
+    int enterCommand() const { return enterCommand_; }
 
     void setControlText(int id, const std::string& text);
     std::string controlText(int id) const;
@@ -62,6 +63,8 @@ public:
     int editLineCount(int id) const;
     int editLineIndex(int id, int line) const;
     int editLineLength(int id, int charIndex) const;
+    // The caret of an edit box as an index into its "\r\n" text.
+    int caretOf(int id) const;
     void editSetSelection(int id, int start, int end);
     void editReplaceSelection(int id, const std::string& text);
 
@@ -81,7 +84,7 @@ private:
     DialogBaseUnits base_;
     QSize clientSize_;
     std::map<int, Control> controls_;
-    int defaultButton_ = -1;
+    int enterCommand_ = platform::ui::IdOk;
 };
 
 // Text conversions between the window layer's single-byte strings and Qt: Latin-1 both ways,

@@ -17,8 +17,8 @@
 
 #include "platform/qt/dialog_view.h"
 #include "platform/qt/qt_pictures.h"
-#include "platform/qt/screenshots.h"
 #include "platform/qt/wizard_frame.h"
+#include "platform/ui/control_rules.h"
 
 namespace platform::qt {
 
@@ -35,7 +35,6 @@ using platform::ui::WizardButton;
 namespace {
 
 // The system never runs a window timer faster than this, whatever period it is given.
-constexpr uint32_t MinimumTimerPeriodMs = 10;
 constexpr const char* WindowIdProperty = "tarvoWindowId";
 constexpr const char* NoDisplayText =
     "Tarvo32: no display to show the wizard on. Set DISPLAY (X11) or WAYLAND_DISPLAY, or run\n"
@@ -133,16 +132,28 @@ bool installBackend(int argc, char** argv)
     return true;
 }
 
+}  // namespace platform::qt
+
+namespace platform::ui {
+
+// The neutral entry point main() calls: in a build with Qt, the Qt backend is the window backend.
+bool installWindowBackend(int argc, char** argv)
+{
+    return platform::qt::installBackend(argc, argv);
+}
+
+}  // namespace platform::ui
+
+namespace platform::qt {
+
 QtBackend::QtBackend()
 {
     qApp->installEventFilter(this);
-    screenshots_ = ScreenshotDriver::fromEnvironment(*this);
 }
 
 QtBackend::~QtBackend()
 {
     qApp->removeEventFilter(this);
-    screenshots_.reset();
     // Forget the windows first: a widget being deleted may still emit a signal, which must
     // find no window to report to.
     std::map<WindowId, Record> gone;
@@ -353,10 +364,6 @@ void QtBackend::showSheetPage(WindowId sheet, WindowId page)
         focusPage(*s);
     }
     s->frame->setWindowTitle(toQt(p->title));
-    noteActivity();
-    if (screenshots_) {
-        screenshots_->pageShown(sheet, page);
-    }
 }
 
 void QtBackend::setWizardButtons(WindowId sheet, const platform::ui::WizardButtonsView& view)
@@ -374,7 +381,6 @@ void QtBackend::setWizardButtons(WindowId sheet, const platform::ui::WizardButto
     if (focusOnAButton && (!focus->isVisible() || !focus->isEnabled())) {
         focusPage(*s);
     }
-    noteActivity();
 }
 
 void QtBackend::focusPage(Record& sheet)
@@ -411,9 +417,6 @@ int QtBackend::runModal(WindowId window)
     top->activateWindow();
     QEventLoop loop;
     r->loop = &loop;
-    if (screenshots_) {
-        screenshots_->modalShown(window);
-    }
     int result = loop.exec();
     if (Record* again = find(window)) {
         again->loop = nullptr;
@@ -467,6 +470,15 @@ void QtBackend::post(WindowId window, const PostedMessage& message)
     scheduleDelivery();
 }
 
+void QtBackend::postFromAnyThread(WindowId window, const PostedMessage& message)
+{
+    // A queued call is posted to this object's thread with QCoreApplication::postEvent, which
+    // Qt allows from any thread; on the UI thread it becomes an ordinary post, so the order, the
+    // one-per-step delivery and the dropping for a window gone meanwhile stay post()'s.
+    QMetaObject::invokeMethod(
+        this, [this, window, message] { post(window, message); }, Qt::QueuedConnection);
+}
+
 void QtBackend::scheduleDelivery()
 {
     // One single-shot timer per message: Qt never fires a timer again while its handler is still
@@ -504,7 +516,7 @@ void QtBackend::setTimer(WindowId window, int timerId, uint32_t periodMs)
         timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this, window, timerId] { timerFired(window, timerId); });
     }
-    timer->start(static_cast<int>(std::max(periodMs, MinimumTimerPeriodMs)));
+    timer->start(static_cast<int>(platform::ui::timerPeriod(periodMs)));
 }
 
 void QtBackend::killTimer(WindowId window, int timerId)
@@ -531,7 +543,6 @@ void QtBackend::setText(WindowId window, int controlId, const std::string& text)
 {
     if (Record* r = find(window); r != nullptr && r->view) {
         r->view->setControlText(controlId, text);
-        noteActivity();
     }
 }
 
@@ -545,7 +556,6 @@ void QtBackend::setEnabled(WindowId window, int controlId, bool enabled)
 {
     if (DialogView* v = viewOf(window)) {
         v->setControlEnabled(controlId, enabled);
-        noteActivity();
     }
 }
 
@@ -559,7 +569,6 @@ void QtBackend::setChecked(WindowId window, int controlId, bool checked)
 {
     if (DialogView* v = viewOf(window)) {
         v->setChecked(controlId, checked);
-        noteActivity();
     }
 }
 
@@ -573,7 +582,6 @@ void QtBackend::setImage(WindowId window, int controlId, int32_t imageId)
 {
     if (DialogView* v = viewOf(window)) {
         v->setImage(controlId, imageId);
-        noteActivity();
     }
 }
 
@@ -588,7 +596,6 @@ void QtBackend::setProgressPos(WindowId window, int controlId, int pos)
 {
     if (DialogView* v = viewOf(window)) {
         v->setProgressPos(controlId, pos);
-        noteActivity();
     }
 }
 
@@ -602,7 +609,6 @@ void QtBackend::listReset(WindowId window, int controlId)
 {
     if (DialogView* v = viewOf(window)) {
         v->listReset(controlId);
-        noteActivity();
     }
 }
 
@@ -612,7 +618,6 @@ int QtBackend::listAdd(WindowId window, int controlId, const std::string& text)
     if (v == nullptr) {
         return -1;
     }
-    noteActivity();
     return v->listAdd(controlId, text);
 }
 
@@ -651,7 +656,6 @@ void QtBackend::listSelect(WindowId window, int controlId, int index)
 {
     if (DialogView* v = viewOf(window)) {
         v->listSelect(controlId, index);
-        noteActivity();
     }
 }
 
@@ -691,7 +695,6 @@ void QtBackend::editReplaceSelection(WindowId window, int controlId, const std::
 {
     if (DialogView* v = viewOf(window)) {
         v->editReplaceSelection(controlId, text);
-        noteActivity();
     }
 }
 
@@ -710,9 +713,6 @@ int QtBackend::messageBox(WindowId owner, const std::string& text, const std::st
     // Plain OK, as the system's message boxes have it.
     box.button(QMessageBox::Ok)->setIcon(QIcon());
     QTimer::singleShot(0, &box, [&box] { bringToFront(&box); });
-    if (screenshots_) {
-        screenshots_->messageBoxShown(box);
-    }
     box.exec();
     bringToFront(parent);
     if (waiting) {
@@ -824,10 +824,9 @@ bool QtBackend::routeKey(QWidget* target, Key key)
         return true;
     }
     if (key == Key::Enter) {
-        int id = r->view ? r->view->defaultButton() : -1;
-        if (id < 0) {
-            id = platform::ui::IdOk;
-        } else if (!r->view->controlEnabled(id)) {
+        // The default button, or IDOK without one; a disabled default button takes no Enter.
+        int id = r->view ? r->view->enterCommand() : platform::ui::IdOk;
+        if (r->view && r->view->control(id) != nullptr && !r->view->controlEnabled(id)) {
             return true;
         }
         r->events->windowCommand(id, platform::ui::Notification::Clicked);
@@ -835,13 +834,6 @@ bool QtBackend::routeKey(QWidget* target, Key key)
         r->events->windowClose();
     }
     return true;
-}
-
-void QtBackend::noteActivity()
-{
-    if (screenshots_) {
-        screenshots_->activity();
-    }
 }
 
 }  // namespace platform::qt

@@ -4,13 +4,16 @@
 // keys Enter and Escape routed through the owning window's pre-translate hook before anything
 // else sees them.
 //
-// installBackend() is what main() calls: it makes the QApplication and installs a factory for
-// this backend. Tests make their own QApplication and install a QtBackend directly; the
-// accessors below let them reach the widgets.
+// installBackend() (what main() reaches through platform::ui::installWindowBackend) makes the
+// QApplication and installs a factory for this backend. Tests make their own QApplication and
+// install a QtBackend directly; the accessors below let them and the screenshot tool
+// (tools/screenshots, a wrapper around this backend) reach the widgets.
 //
 // Results: as platform/ui/backend.h; installBackend returns false (after saying why on stderr)
 // when there is no display to draw on.
-// Thread rule: UI thread (the thread that made the QApplication) only.
+// Thread rule: UI thread (the thread that made the QApplication) only, except
+// postFromAnyThread, which hands the message to the UI thread through Qt's own thread-safe
+// event queue.
 #pragma once
 
 #include <QObject>
@@ -30,7 +33,6 @@ namespace platform::qt {
 
 class DialogView;
 class WizardFrame;
-class ScreenshotDriver;
 
 // Makes the QApplication (once) and installs the Qt backend's factory. False when no display
 // is configured: neither DISPLAY nor WAYLAND_DISPLAY nor QT_QPA_PLATFORM is set.
@@ -41,7 +43,7 @@ public:
     QtBackend();
     ~QtBackend() override;
 
-    // --- For tests and the screenshot driver ---
+    // --- For tests and the screenshot tool (tools/screenshots) ---
     QWidget* topLevel(platform::ui::WindowId window) const;  // dialog or frame window
     DialogView* view(platform::ui::WindowId window) const;   // a dialog's or a page's controls
     WizardFrame* frame(platform::ui::WindowId sheet) const;
@@ -66,6 +68,8 @@ public:
     void endModal(platform::ui::WindowId window, int result) override;
     platform::ui::PumpResult pumpOne() override;
     void post(platform::ui::WindowId window, const platform::ui::PostedMessage& message) override;
+    void postFromAnyThread(platform::ui::WindowId window,
+                           const platform::ui::PostedMessage& message) override;
     void setTimer(platform::ui::WindowId window, int timerId, uint32_t periodMs) override;
     void killTimer(platform::ui::WindowId window, int timerId) override;
     void setText(platform::ui::WindowId window, int controlId, const std::string& text) override;
@@ -135,14 +139,12 @@ private:
     // The window and control a widget belongs to; NoWindow when it is none of ours.
     platform::ui::WindowId ownerOf(QWidget* widget, int& controlId) const;
     bool routeKey(QWidget* target, platform::ui::Key key);
-    void noteActivity();
 
     std::map<platform::ui::WindowId, Record> windows_;
     platform::ui::WindowId nextId_ = 1;
     std::deque<Pending> posted_;
     bool inPump_ = false;      // pumpOne is letting Qt handle its events
     int waitCursor_ = 0;
-    std::unique_ptr<ScreenshotDriver> screenshots_;
 };
 
 }  // namespace platform::qt

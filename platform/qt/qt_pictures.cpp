@@ -2,14 +2,13 @@
 
 #include <map>
 
-#include "resources/icons.h"
-#include "resources/icons/pictures.h"
+#include "platform/ui/image.h"
 
 namespace platform::qt {
 
 QImage pictureImage(int imageId)
 {
-    resources::PixelImage pixels = resources::picturePixels(imageId);
+    platform::ui::PixelImage pixels = platform::ui::imagePixels(imageId);
     if (pixels.width == 0) {
         return QImage();
     }
@@ -39,7 +38,7 @@ QPixmap picturePixmap(int imageId)
 
 QIcon applicationIcon()
 {
-    return QIcon(picturePixmap(IconApplication));
+    return QIcon(picturePixmap(platform::ui::applicationIconId()));
 }
 
 }  // namespace platform::qt

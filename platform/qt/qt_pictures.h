@@ -1,4 +1,4 @@
-// The program's pictures (resources/icons/pictures.h) as Qt images: decoded once per id and kept
+// The window layer's pictures (platform/ui/image.h) as Qt images: converted once per id and kept
 // for the life of the process.
 // Results: a null QPixmap for an id that is not a picture.
 // Thread rule: UI thread.

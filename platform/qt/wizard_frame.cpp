@@ -4,7 +4,10 @@
 #include <QFrame>
 #include <QPushButton>
 
+#include <optional>
+
 #include "platform/qt/dialog_view.h"
+#include "platform/ui/control_rules.h"
 #include "platform/ui/dialog_template.h"
 
 namespace platform::qt {
@@ -82,6 +85,7 @@ QPushButton* WizardFrame::addButton(const char* text, WizardButton which)
 
 void WizardFrame::setButtons(const platform::ui::WizardButtonsView& view)
 {
+    view_ = view;
     back_->setVisible(view.backVisible);
     back_->setEnabled(view.backEnabled);
     next_->setVisible(view.nextVisible && !view.finishVisible);
@@ -116,13 +120,8 @@ QPushButton* WizardFrame::button(WizardButton which) const
 
 QPushButton* WizardFrame::defaultButton() const
 {
-    if (!next_->isHidden() && next_->isEnabled()) {
-        return next_;
-    }
-    if (!finish_->isHidden() && finish_->isEnabled()) {
-        return finish_;
-    }
-    return nullptr;
+    std::optional<platform::ui::WizardButton> pressed = platform::ui::enterWizardButton(view_);
+    return pressed ? button(*pressed) : nullptr;
 }
 
 void WizardFrame::closeEvent(QCloseEvent* event)

@@ -47,6 +47,7 @@ private:
     QPushButton* finish_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* help_ = nullptr;
+    platform::ui::WizardButtonsView view_;
 };
 
 }  // namespace platform::qt

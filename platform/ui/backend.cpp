@@ -43,4 +43,13 @@ Backend& backend()
     return *current();
 }
 
+void postMessageFromAnyThread(WindowId window, const PostedMessage& message)
+{
+    // Only reads the pointer: the backend is made and replaced on the UI thread, before any
+    // window exists for another thread to post to.
+    if (Backend* b = current().get()) {
+        b->postFromAnyThread(window, message);
+    }
+}
+
 }  // namespace platform::ui

@@ -1,8 +1,11 @@
 // The window layer's backend: the small set of operations that turn templates into real windows,
 // keep their controls' state, run timers, deliver posted messages and run modal loops. The
 // platform-neutral classes of platform/ui/window.h (Dialog, Page, Sheet) are written against this
-// interface only; each backend implements it once: HeadlessBackend (platform/ui/
-// headless_backend.h, for unit tests) and the Qt one (platform/qt/).
+// interface only; each backend implements it once: the Qt one (platform/qt/), a property-sheet
+// one on Windows, and HeadlessBackend (tests/support/headless_backend.h), the tests' double.
+// Rules that do not depend on drawing (edit lines, sorted lists, the timer minimum, what Enter
+// presses) are in platform/ui/control_rules.h for every backend to call, and one contract suite
+// (tests/support/backend_contract.h) runs against each backend.
 //
 // What a backend owns and what it leaves to the layer above:
 // - It draws and stores. All behaviour (page order, OnInitDialog / OnSetActive / OnKillActive,
@@ -21,8 +24,13 @@
 // - Control calls on an unknown window or control id are ignored (getters return the value
 //   given in their comment). Setting a control's state from code sends no notification.
 //
+// - postFromAnyThread is PostMessage as other threads use it (a listener thread reporting device
+//   arrivals): the message joins the window's posted messages on the UI thread, in the order that
+//   thread posted them, and is handled there like any other posted message.
+//
 // Results: WindowId 0 is "no window"; counts and indexes use -1 for "none" or failure.
-// Thread rule: every call on the UI thread only.
+// Thread rule: every call on the UI thread only, except postFromAnyThread (and the free function
+// postMessageFromAnyThread), which is safe from any thread for as long as the backend lives.
 #pragma once
 
 #include <cstdint>
@@ -151,6 +159,9 @@ public:
 
     // --- Messages and timers ---
     virtual void post(WindowId window, const PostedMessage& message) = 0;
+    // The same from any thread. The window is looked up on the UI thread when the message arrives
+    // there; a message for a window destroyed by then is dropped.
+    virtual void postFromAnyThread(WindowId window, const PostedMessage& message) = 0;
     virtual void setTimer(WindowId window, int timerId, uint32_t periodMs) = 0;
     virtual void killTimer(WindowId window, int timerId) = 0;
 
@@ -211,8 +222,12 @@ public:
 };
 
 // --- Choosing the backend ---
-// main() installs the factory of the backend in force (the Qt one when built with it); the
-// backend is made on first use. Tests install a backend directly.
+// main() calls installWindowBackend, which the backend linked into the program defines (the Qt
+// one on Linux; in a build without windows platform/ui/without_windows.cpp, which installs
+// nothing). It installs the factory of that backend; the backend is made on first use. Tests
+// install a backend directly. False (after saying why on stderr) when no window can be shown.
+bool installWindowBackend(int argc, char** argv);
+
 using BackendFactory = std::function<std::unique_ptr<Backend>()>;
 void setBackendFactory(BackendFactory factory);
 // Replaces the backend in force (nullptr: none; the factory makes one on next use).
@@ -222,5 +237,8 @@ bool backendAvailable();
 // The backend in force; made by the factory when none is installed. Only call when
 // backendAvailable().
 Backend& backend();
+// PostMessage from any thread to a window of the backend in force (see postFromAnyThread). The
+// backend must already exist (it does while the window does); without one the message is dropped.
+void postMessageFromAnyThread(WindowId window, const PostedMessage& message);
 
 }  // namespace platform::ui

@@ -1,5 +1,5 @@
 // The window layer's classes the program's windows are written in: Dialog (a modal dialog from a
-// template), Page (a wizard page) and Sheet (the wizard frame holding the pages). They keep all
+// template), Page (a wizard page) and Sheet (the wizard frame holding the pages, sheet.h). They keep all
 // behaviour that does not depend on how windows are drawn: page order, when OnInitDialog,
 // OnSetActive and OnKillActive run, the wizard button requests (PSM_SETWIZBUTTONS posted,
 // PSM_SETFINISHTEXT and PSM_PRESSBUTTON sent), Help routed to the sheet's winHelp, and message
@@ -164,73 +164,6 @@ protected:
 private:
     friend class Sheet;
     Sheet* sheet_ = nullptr;
-};
-
-// The wizard frame (CPropertySheet in wizard mode): pages in a fixed order, one shown at a time.
-class Sheet : protected WindowEvents {
-public:
-    Sheet();
-    ~Sheet() override;
-    Sheet(const Sheet&) = delete;
-    Sheet& operator=(const Sheet&) = delete;
-
-    // Pages are added before the run and never removed; the sheet does not own them.
-    void addPage(Page* page);
-    // Forgets the pages (closing the sheet first if it is open), e.g. before they are destroyed.
-    void clearPages();
-    int pageCount() const { return static_cast<int>(pages_.size()); }
-    Page* page(int index) const;
-    int activeIndex() const { return active_; }
-    Page* activePage() const { return page(active_); }
-
-    // Creates the frame, shows the first page and runs modally until Finish, Cancel or the
-    // close box; then destroys the pages' windows and the frame. SheetFinished or SheetCancelled.
-    int runModal();
-
-    // For tests that drive the sheet event by event: create the frame and show the first page
-    // (no modal loop). The sheet then closes itself on Finish / Cancel once the running handler
-    // has returned. close() destroys everything at once.
-    void open();
-    void close();
-    bool isOpen() const { return frame_ != NoWindow; }
-    // Finish, Cancel or the close box happened; the frame goes away when the running handler
-    // returns.
-    bool isEnding() const { return ending_; }
-    int result() const { return result_; }
-    WindowId handle() const { return frame_; }
-
-    // Posted and sent requests (see Page).
-    void post(const PostedMessage& message);
-    void setFinishText(const std::string& text);
-    void pressButton(SheetButton button);
-
-    const WizardButtonsView& buttons() const { return buttons_; }
-
-protected:
-    // The help entry point (Help on any page); the default does nothing.
-    virtual void winHelp(uint32_t data, uint32_t command);
-
-    void windowTimer(int) override {}
-    void windowCommand(int, Notification) override {}
-    void windowPosted(const PostedMessage& message) override;
-    bool windowKey(int, Key) override { return false; }
-    void windowClose() override;
-    void wizardButton(WizardButton button) override;
-
-private:
-    void setActive(int index);
-    void goBy(int step);
-    void end(int result);
-    void applyWizButtons(uint32_t flags);
-
-    std::vector<Page*> pages_;
-    WindowId frame_ = NoWindow;
-    int active_ = -1;
-    bool modal_ = false;
-    bool ending_ = false;
-    int result_ = SheetCancelled;
-    bool hasFinishText_ = false;  // PSM_SETFINISHTEXT was sent: Back and Next stay hidden
-    WizardButtonsView buttons_;
 };
 
 // A list box of a window, by id.

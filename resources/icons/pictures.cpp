@@ -111,4 +111,9 @@ PixelImage picturePixels(int id)
     return image;
 }
 
+void installPictures()
+{
+    platform::ui::setImageSource({[](int32_t id) { return picturePixels(id); }, IconApplication});
+}
+
 }  // namespace resources

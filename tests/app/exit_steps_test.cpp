@@ -5,8 +5,10 @@
 #include "config/firmware_config.h"
 #include "support/scratch.h"
 #include "link/serial_link.h"
+#include "platform/linux/host_paths.h"
 #include "platform/serial_device.h"
 #include "support/scripted_port.h"
+#include "wizard/upgrade_wizard.h"
 #include "wizard/wizard_state.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "support/scratch.h"
 
 namespace {
@@ -69,7 +69,7 @@ TEST(FirmwareConfig, LoadsFromBesideTheProgram)
     dir.write("Tarvo32.ini", "[INFO]\r\nModel_name=Box\r\n[AT_COMMAND_BEFORE_UPLOAD]\r\n1=at&f\r\n3=ATZ\r\n");
     const std::string saved = ProgramDirectory;
     ProgramDirectory = dir.dir();
-    loadFirmwareConfig();
+    loadFirmwareConfig(ProgramDirectory);
     EXPECT_EQ(iniPath(), dir.file("Tarvo32.ini"));
     EXPECT_EQ(FirmwareConfig.Model_name, "Box");
     EXPECT_EQ(FirmwareConfig.FirmwarePath, dir.file("Tarvo32.ini"));

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
 #include "config/firmware_config.h"
+#include "config/program_state.h"
 #include "drivers/driver_change.h"
-#include "platform/host.h"
+#include "platform/linux/host_paths.h"
 #include "platform/registry.h"
 #include "support/scratch.h"
 

@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/startup.h"
+#include "app/startup.h"  // runStartedApplication
 #include "drivers/driver_fixture.h"
 #include "drivers/page55.h"
 #include "platform/clock.h"
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 #include "resources/dialogs.h"
 #include "resources/texts.h"
 #include "wizard/page_container.h"

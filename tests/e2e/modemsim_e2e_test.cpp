@@ -59,9 +59,6 @@ bool awaitPrompt(SerialPort port)
 
 class ModemsimE2eTest : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("TARVO_HOST", host_.path().c_str(), 1); }
-    void TearDown() override { unsetenv("TARVO_HOST"); }
-
     // Puts the modem into upload mode and waits for its first NAK.
     SerialPort startUpload()
     {
@@ -75,7 +72,7 @@ protected:
         return port;
     }
 
-    e2e::TempDir host_;
+    scratch::ScratchHost host_;
     e2e::TempDir out_;
 };
 

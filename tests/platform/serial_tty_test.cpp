@@ -13,6 +13,7 @@
 #include "link/serial_link.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -20,17 +21,12 @@ class TtyPortTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/tarvo-tty-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        host = tmpl;
-        setenv("TARVO_HOST", host.c_str(), 1);
-        ASSERT_EQ(mkdir((host + "/ports").c_str(), 0700), 0);
         master = posix_openpt(O_RDWR | O_NOCTTY);
         ASSERT_GE(master, 0);
         ASSERT_EQ(grantpt(master), 0);
         ASSERT_EQ(unlockpt(master), 0);
         std::string slave = ptsname(master);
-        ASSERT_EQ(symlink(slave.c_str(), (host + "/ports/com3").c_str()), 0);
+        ASSERT_EQ(symlink(slave.c_str(), host.portEntry("com3").c_str()), 0);
         // Keep the slave side alive between our opens, as a real port stays present.
         keeper = open(slave.c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(keeper, 0);
@@ -39,10 +35,6 @@ protected:
     {
         close(keeper);
         close(master);
-        unlink((host + "/ports/com3").c_str());
-        rmdir((host + "/ports").c_str());
-        rmdir(host.c_str());
-        unsetenv("TARVO_HOST");
     }
     std::string readMaster(size_t want)
     {
@@ -62,7 +54,7 @@ protected:
         return got;
     }
 
-    std::string host;
+    scratch::ScratchHost host;
     int master = -1;
     int keeper = -1;
 };
@@ -126,7 +118,7 @@ TEST_F(TtyPortTest, PortsWithoutAnEntryDoNotExist)
         EXPECT_EQ(openPort(name, DefaultSpeedCode), NoPort);
     }
     // An entry that is not a terminal is not a port either.
-    std::string plain = host + "/ports/com5";
+    std::string plain = host.portEntry("com5");
     int fd = open(plain.c_str(), O_CREAT | O_WRONLY, 0600);
     ASSERT_GE(fd, 0);
     close(fd);

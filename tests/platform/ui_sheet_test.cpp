@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
+#include "platform/ui/sheet.h"
 #include "platform/ui/window.h"
 
 namespace {
@@ -77,9 +78,6 @@ class UiSheet : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        auto b = std::make_unique<HeadlessBackend>();
-        ui_ = b.get();
-        installBackend(std::move(b));
         a_ = std::make_unique<LogPage>("a", log_);
         b_ = std::make_unique<LogPage>("b", log_);
         sheet_ = std::make_unique<Sheet>();
@@ -89,12 +87,11 @@ protected:
     void TearDown() override
     {
         sheet_.reset();
-        installBackend(nullptr);
     }
     WizardButtonsView view() { return ui_->wizardButtons(sheet_->handle()); }
 
     platform::ScopedVirtualClock clock_;
-    HeadlessBackend* ui_ = nullptr;
+    ScopedHeadlessBackend ui_;
     std::vector<std::string> log_;
     std::unique_ptr<LogPage> a_;
     std::unique_ptr<LogPage> b_;

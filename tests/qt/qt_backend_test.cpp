@@ -24,6 +24,8 @@
 #include "platform/qt/qt_backend.h"
 #include "platform/qt/wizard_frame.h"
 #include "resources/icons.h"
+#include "resources/icons/pictures.h"
+#include "qt_application.h"
 
 namespace qttest {
 
@@ -40,6 +42,7 @@ QApplication& app()
         static int argc = 1;
         static char name[] = "tarvo_qt_tests";
         static char* argv[] = {name, nullptr};
+        resources::installPictures();
         return new QApplication(argc, argv);
     }();
     return *instance;

@@ -1,5 +1,5 @@
 // One real run of the program through the Qt backend: the wizard of a delivery against modemsim
-// on COM3, driven by the backend's screenshot mode, which clicks the real buttons (Help and the
+// on COM3, driven by the screenshot build of the program (tools/screenshots), which clicks the real buttons (Help and the
 // About box's OK on the first page, the list entry on the search page, Next on every page) and
 // answers the message boxes. The modem must end up with the firmware image, byte for byte.
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ TEST(WizardThroughQt, UpgradesTheModemOnComThreeByClicks)
     std::string runtime = work.file("runtime");
     std::string shots = work.file("shots");
     ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
-    e2e::Delivery delivery(DeliveryIni);
+    e2e::Delivery delivery(DeliveryIni, e2e::screenshotExecutable());
     std::string image = imageBytes();
     delivery.addFile("image.bin", image);
     std::string received = work.file("received.bin");

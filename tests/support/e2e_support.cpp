@@ -20,7 +20,6 @@ namespace e2e {
 
 namespace {
 
-constexpr const char* TempTemplate = "/tmp/tarvo-e2e-XXXXXX";
 constexpr uint32_t StopLimitMs = 10000;
 constexpr int SignalStatusBase = 128;
 constexpr const char* ReadyWord = "ready ";
@@ -32,22 +31,6 @@ uint32_t millisecondsSince(std::chrono::steady_clock::time_point start)
 }
 
 }  // namespace
-
-TempDir::TempDir()
-{
-    std::string pattern = TempTemplate;
-    if (mkdtemp(pattern.data())) {
-        path_ = pattern;
-    }
-}
-
-TempDir::~TempDir()
-{
-    if (!path_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-}
 
 void writeFile(const std::string& path, const std::string& bytes)
 {
@@ -62,10 +45,10 @@ std::string readFile(const std::string& path)
     return content.str();
 }
 
-Delivery::Delivery(const std::string& iniText)
+Delivery::Delivery(const std::string& iniText, const std::string& program)
 {
     std::error_code error;
-    std::filesystem::copy_file(tarvoExecutable(), executable(), error);
+    std::filesystem::copy_file(program, executable(), error);
     addFile("Tarvo32.ini", iniText);
 }
 
@@ -189,6 +172,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
 
 std::string tarvoExecutable() { return std::string(TARVO_BINARY_DIR) + "/Tarvo32"; }
 std::string modemsimExecutable() { return std::string(TARVO_BINARY_DIR) + "/modemsim"; }
+std::string screenshotExecutable() { return std::string(TARVO_BINARY_DIR) + "/screenshots/Tarvo32"; }
 
 ModemSim::ModemSim(const std::string& hostDir, const std::string& port, const std::vector<std::string>& options)
     : process_(modemsimExecutable(), [&] {

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/scratch.h"
+
 namespace e2e {
 
 constexpr uint32_t DefaultRunLimitMs = 120000;
@@ -22,27 +24,18 @@ constexpr uint32_t OutputPollMs = 10;
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// A fresh mkdtemp folder, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using TempDir = scratch::TempDir;
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 
 // A delivery: a copy of the built Tarvo32 with Tarvo32.ini beside it, as a user would get it.
+std::string tarvoExecutable();
+
 class Delivery {
 public:
-    explicit Delivery(const std::string& iniText);
+    // The program copied in is Tarvo32 unless another build of it is named.
+    explicit Delivery(const std::string& iniText, const std::string& program = tarvoExecutable());
     void addFile(const std::string& name, const std::string& bytes) { writeFile(dir_.file(name), bytes); }
     std::string directory() const { return dir_.path(); }
     std::string executable() const { return dir_.file("Tarvo32"); }
@@ -93,6 +86,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& args, 
 // The built programs (TARVO_BINARY_DIR).
 std::string tarvoExecutable();
 std::string modemsimExecutable();
+// The screenshot build of the program (tools/screenshots), built with the Qt backend.
+std::string screenshotExecutable();
 
 // modemsim serving `port` ("COM3") under the host folder; the constructor waits for its ready
 // line. Stopped with SIGTERM at the end unless stopped before.

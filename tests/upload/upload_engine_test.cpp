@@ -125,24 +125,26 @@ TEST_F(UploadEngineTest, BlockLayout)
     for (int i = 0; i < BlockDataSize; ++i) {
         data[i] = static_cast<uint8_t>(0xF0 + i);
     }
+    // The complement and the checksum worked out by hand: the sum of 0xF0, 0xF1, ... over the
+    // first m bytes, modulo 256.
     struct Case {
         uint8_t number;
         int m;
+        uint8_t complement;
+        uint8_t checksum;
     };
-    for (Case c : {Case{1, 128}, Case{255, 44}, Case{0, 1}, Case{7, 0}}) {
+    for (Case c : {Case{1, 128, 0xFE, 0xC0}, Case{255, 44, 0x00, 0xF2}, Case{0, 1, 0xFF, 0xF0},
+                   Case{7, 0, 0xF8, 0x00}}) {
         SCOPED_TRACE(c.number);
         uint8_t block[BlockSize];
         buildBlock(c.number, data, c.m, block);
         EXPECT_EQ(block[0], Soh);
         EXPECT_EQ(block[1], c.number);
-        EXPECT_EQ(static_cast<uint8_t>(block[1] + block[2]), 0xFF);
-        uint8_t sum = 0;
+        EXPECT_EQ(block[2], c.complement);
         for (int i = 0; i < BlockDataSize; ++i) {
-            uint8_t expected = i < c.m ? data[i] : 0x00;
-            EXPECT_EQ(block[3 + i], expected) << i;
-            sum = static_cast<uint8_t>(sum + expected);
+            EXPECT_EQ(block[3 + i], i < c.m ? data[i] : 0x00) << i;
         }
-        EXPECT_EQ(block[131], sum);
+        EXPECT_EQ(block[131], c.checksum);
     }
 }
 

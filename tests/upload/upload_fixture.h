@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch.h"
-#include "app/startup.h"
+#include "support/job_records.h"
+#include "support/scratch_program.h"
+#include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
 #include "upload/upload_job.h"
@@ -34,24 +35,7 @@ inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed = 7)
     return bytes;
 }
 
-inline void clearJob(UploadJob& job)
-{
-    job.port.store(0);
-    job.portHandle.store(NoPort);
-    job.identity.store(0);
-    job.phase.store(Idle);
-    job.totalBytes.store(0);
-    job.sentBytes.store(0);
-    job.threadHandle = nullptr;
-    job.threadEnded.store(0);
-    job.threadId = -1;
-    job.shownPercent = 0;
-    job.percent = 0;
-    job.keepRunning.store(1);
-    job.resetCountdown = 0;
-    job.blink = 0;
-    job.deviceKey.clear();
-}
+using jobs::clearJob;
 
 // Joins every worker when a test leaves, also through a failed assertion, before the clock and the
 // simulated ports it uses go away: declare it after them.
@@ -63,15 +47,9 @@ class UploadFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/tarvo-upload-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::filesystem::create_directories(dir_ + "/host/ports");
-        host_.emplace("TARVO_HOST", dir_ + "/host");
-
-        savedConfig_ = FirmwareConfig;
-        savedProgramDirectory_ = ProgramDirectory;
-        ProgramDirectory = dir_ + "/";
+        program_.emplace();
+        ASSERT_FALSE(program_->path().empty());
+        dir_ = program_->path();
         FirmwareConfig = FirmwareConfigRecord{};
         FirmwareConfig.ATI9_key_string = "KOR";
         FirmwareConfig.ATI1_key_string = "NELTA";
@@ -88,11 +66,7 @@ protected:
         for (auto& job : uploadJobs) {
             clearJob(job);
         }
-        FirmwareConfig = savedConfig_;
-        ProgramDirectory = savedProgramDirectory_;
-        host_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+        program_.reset();
     }
 
     void writeIni(const std::string& text) { writeFile(iniPath(), text); }
@@ -123,9 +97,7 @@ protected:
     std::string dir_;
 
 private:
-    FirmwareConfigRecord savedConfig_;
-    std::string savedProgramDirectory_;
-    std::optional<scratch::ScopedEnv> host_;
+    std::optional<scratch::ScratchProgram> program_;
 };
 
 }  // namespace upload_test

@@ -11,13 +11,15 @@
 #include <optional>
 #include <string>
 
-#include "support/scratch.h"
-#include "app/startup.h"
+#include "support/job_records.h"
+#include "support/scratch_program.h"
+#include "config/program_state.h"
+#include "wizard/upgrade_wizard.h"
 #include "config/firmware_config.h"
 #include "link/modem_probe.h"
 #include "link/serial_link.h"
 #include "platform/serial_device.h"
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 #include "resources/dialogs.h"
 #include "upload/upload_job.h"
 #include "upload/upload_workers.h"
@@ -37,20 +39,7 @@ using platform::ui::WizardButtonsView;
 
 inline void clearWizardJob()
 {
-    UploadJob& job = uploadJobs[0];
-    job.port.store(0);
-    job.portHandle.store(NoPort);
-    job.identity.store(0);
-    job.phase.store(Idle);
-    job.totalBytes.store(0);
-    job.sentBytes.store(0);
-    job.threadHandle = nullptr;
-    job.threadEnded.store(0);
-    job.threadId = 0;
-    job.shownPercent = 0;
-    job.percent = 0;
-    job.keepRunning.store(0);
-    job.blink = 0;
+    jobs::clearJob(uploadJobs[0], 0, 0);
 }
 
 // The four pages in one sheet; the sheet is declared last so it closes before the pages go.
@@ -74,24 +63,17 @@ class WizardFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/tarvo-wizard-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::filesystem::create_directories(dir_ + "/host/ports");
-        host_.emplace("TARVO_HOST", dir_ + "/host");
-        savedConfig_ = FirmwareConfig;
-        savedProgramDirectory_ = ProgramDirectory;
-        savedOs_ = OsFlavor;
-        ProgramDirectory = dir_ + "/";
-        loadFirmwareConfig();  // no INI there: the defaults
+        program_.emplace();
+        ASSERT_FALSE(program_->path().empty());
+        dir_ = program_->path();
+        loadFirmwareConfig(ProgramDirectory);  // no INI there: the defaults
         OsFlavor = OsFlavorRecord{};
         OsFlavor.IsNT = 1;
         OsFlavor.IsWin98 = 1;
         resetIdentity(CurrentModem);
         clearWizardJob();
-        auto backend = std::make_unique<HeadlessBackend>();
-        ui_ = backend.get();
-        platform::ui::installBackend(std::move(backend));
+        backend_.emplace();
+        ui_ = backend_->get();
         wizard_ = std::make_unique<Wizard>();
     }
 
@@ -104,13 +86,8 @@ protected:
         }
         resetIdentity(CurrentModem);
         clearWizardJob();
-        platform::ui::installBackend(nullptr);
-        FirmwareConfig = savedConfig_;
-        ProgramDirectory = savedProgramDirectory_;
-        OsFlavor = savedOs_;
-        host_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        backend_.reset();
+        program_.reset();
     }
 
     Wizard& wiz() { return *wizard_; }
@@ -135,10 +112,8 @@ protected:
     std::unique_ptr<Wizard> wizard_;
 
 private:
-    std::optional<scratch::ScopedEnv> host_;
-    FirmwareConfigRecord savedConfig_;
-    std::string savedProgramDirectory_;
-    OsFlavorRecord savedOs_;
+    std::optional<scratch::ScratchProgram> program_;
+    std::optional<platform::ui::ScopedHeadlessBackend> backend_;
 };
 
 inline bool backOnly(const WizardButtonsView& v)

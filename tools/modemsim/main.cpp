@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
+#include "platform/linux/host_paths.h"
 #include "platform/thread_priority.h"
 #include "tools/modemsim/modem_model.h"
 

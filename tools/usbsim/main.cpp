@@ -39,7 +39,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
+#include "platform/executable_path.h"
+#include "platform/linux/host_paths.h"
 #include "platform/registry.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/about_box.h"
+#include "config/about_box.h"
 
 #include "config/firmware_config.h"
 #include "resources/dialogs.h"

@@ -1,5 +1,5 @@
-// Screenshot mode for the documentation: with TARVO_SCREENSHOT_DIR set, the Qt backend drives
-// the wizard by itself and saves PNGs of what it shows into that folder: each page once it has
+// The screenshot driver for the documentation: it drives the wizard by itself through the Qt
+// backend's widgets and saves PNGs of what it shows into a folder: each page once it has
 // settled (page1.png ...; a page's list gets its first entry selected first, as a user would),
 // the About box (about.png, opened once through Help on the first page), and every message box
 // (message1.png ..., together with the page under it, pageN-end.png), which it then answers OK.
@@ -15,25 +15,21 @@
 #include <QString>
 
 #include <map>
-#include <memory>
 #include <set>
 
+#include "platform/qt/qt_backend.h"
 #include "platform/ui/backend.h"
 
 class QMessageBox;
 class QTimer;
 class QWidget;
 
-namespace platform::qt {
-
-class QtBackend;
+namespace screenshots {
 
 class ScreenshotDriver : public QObject {
 public:
-    // Null unless TARVO_SCREENSHOT_DIR names a folder (made when missing).
-    static std::unique_ptr<ScreenshotDriver> fromEnvironment(QtBackend& backend);
-
-    ScreenshotDriver(QtBackend& backend, QString directory);
+    // The folder must exist.
+    ScreenshotDriver(platform::qt::QtBackend& backend, QString directory);
 
     void pageShown(platform::ui::WindowId sheet, platform::ui::WindowId page);
     void modalShown(platform::ui::WindowId window);
@@ -47,7 +43,7 @@ private:
     void tick();
     void save(QWidget& window, const QString& name);
 
-    QtBackend& backend_;
+    platform::qt::QtBackend& backend_;
     QString directory_;
     QTimer* ticker_ = nullptr;
     QElapsedTimer sinceActivity_;
@@ -62,4 +58,4 @@ private:
     int messageCount_ = 0;
 };
 
-}  // namespace platform::qt
+}  // namespace screenshots

@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/startup.h"
+#include "config/program_state.h"
 #include "support/scratch.h"
 #include "platform/clock.h"
 

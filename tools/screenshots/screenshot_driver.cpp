@@ -1,4 +1,4 @@
-#include "platform/qt/screenshots.h"
+#include "tools/screenshots/screenshot_driver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -9,22 +9,22 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <cstdlib>
-
 #include "platform/qt/dialog_view.h"
 #include "platform/qt/qt_backend.h"
 #include "platform/qt/qt_pictures.h"
 #include "platform/qt/wizard_frame.h"
 
-namespace platform::qt {
+namespace screenshots {
 
+using platform::qt::DialogView;
+using platform::qt::QtBackend;
+using platform::qt::WizardFrame;
 using platform::ui::NoWindow;
 using platform::ui::WindowId;
 using platform::ui::WizardButton;
 
 namespace {
 
-constexpr const char* DirectoryVariable = "TARVO_SCREENSHOT_DIR";
 constexpr int TickMs = 100;
 // A page counts as settled when nothing on it changed for this long, or at the latest after
 // the second time (the upload page changes every 800 ms until it ends).
@@ -43,15 +43,6 @@ void pressLater(QAbstractButton* button)
 }
 
 }  // namespace
-
-std::unique_ptr<ScreenshotDriver> ScreenshotDriver::fromEnvironment(QtBackend& backend)
-{
-    const char* directory = std::getenv(DirectoryVariable);
-    if (directory == nullptr || *directory == '\0' || !QDir().mkpath(QString::fromLocal8Bit(directory))) {
-        return nullptr;
-    }
-    return std::make_unique<ScreenshotDriver>(backend, QString::fromLocal8Bit(directory));
-}
 
 ScreenshotDriver::ScreenshotDriver(QtBackend& backend, QString directory)
     : backend_(backend), directory_(std::move(directory)), ticker_(new QTimer(this))
@@ -186,4 +177,4 @@ void ScreenshotDriver::save(QWidget& window, const QString& name)
     withTitleBar(window).save(QDir(directory_).filePath(name), "PNG");
 }
 
-}  // namespace platform::qt
+}  // namespace screenshots

@@ -1,34 +1,14 @@
-#include "platform/ui/headless_backend.h"
+#include "support/headless_backend.h"
 
 #include <algorithm>
-#include <cctype>
+#include <memory>
+#include <optional>
+
+#include "platform/ui/control_rules.h"
 
 namespace platform::ui {
 
 namespace {
-
-constexpr const char* LineBreak = "\r\n";
-constexpr size_t LineBreakLength = 2;
-constexpr uint32_t MinimumTimerPeriodMs = 1;
-
-// The list box's sorted order: case does not count, as in the framework's list box.
-bool lessNoCase(const std::string& a, const std::string& b)
-{
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-// Start indexes of the lines of an edit text.
-std::vector<size_t> lineStarts(const std::string& text)
-{
-    std::vector<size_t> starts{0};
-    for (size_t at = text.find(LineBreak); at != std::string::npos;
-         at = text.find(LineBreak, at + LineBreakLength)) {
-        starts.push_back(at + LineBreakLength);
-    }
-    return starts;
-}
 
 // Signed distance from b to a on the wrapping tick counter.
 int32_t ticksAfter(Ticks a, Ticks b)
@@ -145,11 +125,12 @@ bool HeadlessBackend::pressKey(WindowId window, int controlId, Key key)
     if (!consumed && find(window) != nullptr) {
         if (key == Key::Enter) {
             pressDefault(window);
-        } else {
-            Win* target = find(window);
-            if (target->role == WindowRole::SheetPage && find(target->parent) != nullptr) {
-                target = find(target->parent);
+        } else if (Win* target = find(window); target->role == WindowRole::SheetPage) {
+            // Escape in a wizard is its Cancel button.
+            if (Win* sheet = find(target->parent)) {
+                sheet->events->wizardButton(WizardButton::Cancel);
             }
+        } else {
             target->events->windowClose();
         }
     }
@@ -167,18 +148,16 @@ void HeadlessBackend::pressDefault(WindowId window)
         if (sheet == nullptr) {
             return;
         }
-        if (sheet->buttons.nextVisible && sheet->buttons.nextEnabled) {
-            sheet->events->wizardButton(WizardButton::Next);
-        } else if (sheet->buttons.finishVisible && sheet->buttons.finishEnabled) {
-            sheet->events->wizardButton(WizardButton::Finish);
+        if (std::optional<WizardButton> button = enterWizardButton(sheet->buttons)) {
+            sheet->events->wizardButton(*button);
         }
         return;
     }
-    for (const Control& c : w->controls) {
-        if (c.tmpl.kind == ControlKind::PushButton && (c.tmpl.style & StyleDefaultButton) != 0) {
-            click(window, c.tmpl.id);
-            return;
-        }
+    // The default button, or IDOK without one; a disabled default button takes no Enter.
+    const int id = w->enterCommand;
+    const Control* c = control(window, id);
+    if (c == nullptr || c->enabled) {
+        w->events->windowCommand(id, Notification::Clicked);
     }
 }
 
@@ -236,13 +215,28 @@ void HeadlessBackend::queueInput(std::function<void()> input)
 
 int HeadlessBackend::postedPending() const
 {
-    return static_cast<int>(std::count_if(pending_.begin(), pending_.end(), [](const Pending& p) { return !p.input; }));
+    std::lock_guard<std::mutex> lock(inboxMutex_);
+    return static_cast<int>(inbox_.size()) +
+           static_cast<int>(std::count_if(pending_.begin(), pending_.end(), [](const Pending& p) { return !p.input; }));
+}
+
+void HeadlessBackend::takeInbox()
+{
+    std::deque<std::pair<WindowId, PostedMessage>> arrived;
+    {
+        std::lock_guard<std::mutex> lock(inboxMutex_);
+        arrived.swap(inbox_);
+    }
+    for (auto& [window, message] : arrived) {
+        post(window, message);
+    }
 }
 
 // --- Time ---
 
 bool HeadlessBackend::dispatchOnePosted()
 {
+    takeInbox();
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
         if (it->input) {
             continue;
@@ -261,6 +255,7 @@ bool HeadlessBackend::dispatchOnePosted()
 
 bool HeadlessBackend::takeOne()
 {
+    takeInbox();
     while (!pending_.empty()) {
         Pending p = std::move(pending_.front());
         pending_.pop_front();
@@ -469,6 +464,7 @@ WindowId HeadlessBackend::createDialog(const DialogTemplate& dialog, WindowId pa
     w.parent = parent;
     w.role = role;
     w.title = dialog.title;
+    w.enterCommand = enterCommandId(dialog);
     for (const ControlTemplate& tmpl : dialog.controls) {
         Control c;
         c.tmpl = tmpl;
@@ -619,6 +615,12 @@ void HeadlessBackend::post(WindowId window, const PostedMessage& message)
     }
 }
 
+void HeadlessBackend::postFromAnyThread(WindowId window, const PostedMessage& message)
+{
+    std::lock_guard<std::mutex> lock(inboxMutex_);
+    inbox_.emplace_back(window, message);
+}
+
 void HeadlessBackend::setTimer(WindowId window, int timerId, uint32_t periodMs)
 {
     Win* w = find(window);
@@ -626,7 +628,7 @@ void HeadlessBackend::setTimer(WindowId window, int timerId, uint32_t periodMs)
         return;
     }
     Timer& t = w->timers[timerId];
-    t.period = std::max(periodMs, MinimumTimerPeriodMs);
+    t.period = platform::ui::timerPeriod(periodMs);
     t.due = platform::tickCount() + t.period;
     t.order = timerOrder_++;
 }
@@ -724,13 +726,11 @@ int HeadlessBackend::listAdd(WindowId window, int controlId, const std::string& 
     if (c == nullptr || c->tmpl.kind != ControlKind::ListBox) {
         return -1;
     }
-    auto at = c->items.end();
+    int index = static_cast<int>(c->items.size());
     if ((c->tmpl.style & StyleSorted) != 0) {
-        at = std::upper_bound(c->items.begin(), c->items.end(), text,
-                              [](const std::string& t, const auto& item) { return lessNoCase(t, item.first); });
+        index = sortedInsertIndex(index, [c](int i) { return c->items[static_cast<size_t>(i)].first; }, text);
     }
-    int index = static_cast<int>(at - c->items.begin());
-    c->items.insert(at, {text, 0});
+    c->items.insert(c->items.begin() + index, {text, 0});
     if (c->selection >= index) {
         ++c->selection;
     }
@@ -792,7 +792,7 @@ void HeadlessBackend::setTextLimit(WindowId window, int controlId, int limit)
 int HeadlessBackend::editLineCount(WindowId window, int controlId)
 {
     const Control* c = control(window, controlId);
-    return c == nullptr ? -1 : static_cast<int>(lineStarts(c->text).size());
+    return c == nullptr ? -1 : static_cast<int>(editLineStarts(c->text).size());
 }
 
 int HeadlessBackend::editLineIndex(WindowId window, int controlId, int line)
@@ -801,17 +801,7 @@ int HeadlessBackend::editLineIndex(WindowId window, int controlId, int line)
     if (c == nullptr) {
         return -1;
     }
-    std::vector<size_t> starts = lineStarts(c->text);
-    if (line < 0) {
-        // The caret's line.
-        size_t caret = static_cast<size_t>(c->selStart);
-        size_t i = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), caret) - starts.begin());
-        return static_cast<int>(starts[i - 1]);
-    }
-    if (line >= static_cast<int>(starts.size())) {
-        return -1;
-    }
-    return static_cast<int>(starts[static_cast<size_t>(line)]);
+    return editLineIndexIn(c->text, line, c->selStart);
 }
 
 int HeadlessBackend::editLineLength(WindowId window, int controlId, int charIndex)
@@ -820,13 +810,7 @@ int HeadlessBackend::editLineLength(WindowId window, int controlId, int charInde
     if (c == nullptr) {
         return 0;
     }
-    std::vector<size_t> starts = lineStarts(c->text);
-    size_t at = charIndex < 0 ? static_cast<size_t>(c->selStart) : static_cast<size_t>(charIndex);
-    at = std::min(at, c->text.size());
-    size_t i = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), at) - starts.begin());
-    size_t begin = starts[i - 1];
-    size_t end = i < starts.size() ? starts[i] - LineBreakLength : c->text.size();
-    return static_cast<int>(end - begin);
+    return editLineLengthIn(c->text, charIndex, c->selStart);
 }
 
 void HeadlessBackend::editSetSelection(WindowId window, int controlId, int start, int end)
@@ -889,6 +873,18 @@ int HeadlessBackend::messageBox(WindowId owner, const std::string& text, const s
     }
     messageBoxes_.push_back(r);
     return r.answer;
+}
+
+ScopedHeadlessBackend::ScopedHeadlessBackend()
+{
+    auto made = std::make_unique<HeadlessBackend>();
+    backend_ = made.get();
+    installBackend(std::move(made));
+}
+
+ScopedHeadlessBackend::~ScopedHeadlessBackend()
+{
+    installBackend(nullptr);
 }
 
 }  // namespace platform::ui

@@ -1,12 +1,11 @@
-// The host's stand-ins for GetModuleFileNameA, GetVersionExA, CreateProcessA with its wait, and
-// ExitWindowsEx, over the environment, /proc and posix_spawn.
+// The host's stand-ins for CreateProcessA with its wait and for ExitWindowsEx, over posix_spawn
+// and pidfd.
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -15,7 +14,8 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
-#include "platform/host.h"
+#include "platform/linux/host_paths.h"
+#include "platform/process.h"
 
 extern char** environ;
 
@@ -23,122 +23,12 @@ namespace platform {
 
 namespace {
 
-constexpr const char* HostVariable = "TARVO_HOST";
-constexpr const char* XdgDataVariable = "XDG_DATA_HOME";
-constexpr const char* HomeVariable = "HOME";
-constexpr const char* HostFolderName = "tarvo32";
-constexpr const char* DefaultDataFolder = "/.local/share";
-constexpr const char* PortsFolder = "/ports/";
-constexpr const char* PortPrefix = "COM";
-constexpr unsigned MaxPortNumber = 255;
-
-constexpr const char* WinverVariable = "TARVO_WINVER";
 constexpr const char* RebootVariable = "TARVO_REBOOT_COMMAND";
 constexpr const char* Shell = "/bin/sh";
 constexpr const char* NullDevice = "/dev/null";
-constexpr const char* SelfExecutable = "/proc/self/exe";
 
 // Polling step when the kernel can't hand out a descriptor for a process (before Linux 5.3).
 constexpr uint32_t ProcessPollStepMs = 10;
-
-std::string environmentValue(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
-
-std::string withoutTrailingSlashes(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    return path;
-}
-
-std::string homeDirectory()
-{
-    std::string home = environmentValue(HomeVariable);
-    if (!home.empty()) {
-        return home;
-    }
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) {
-        return entry->pw_dir;
-    }
-    return std::string();
-}
-
-bool allDigits(const std::string& s)
-{
-    if (s.empty()) {
-        return false;
-    }
-    for (char c : s) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A decimal number that fits in 32 bits.
-bool parseNumber(const std::string& s, uint32_t& out)
-{
-    if (!allDigits(s) || s.size() > 10) {
-        return false;
-    }
-    unsigned long long value = std::strtoull(s.c_str(), nullptr, 10);
-    if (value > UINT32_MAX) {
-        return false;
-    }
-    out = static_cast<uint32_t>(value);
-    return true;
-}
-
-std::string lowerCase(std::string s)
-{
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return s;
-}
-
-// The 9x family reports its version in the high word of the build number as well.
-uint32_t reportedBuild(uint32_t platformId, uint32_t major, uint32_t minor, uint32_t build)
-{
-    constexpr uint32_t Win9xPlatform = 1;
-    if (platformId == Win9xPlatform && build <= 0xFFFF && major <= 0xFF && minor <= 0xFF) {
-        return (major << 24) | (minor << 16) | build;
-    }
-    return build;
-}
-
-struct NamedVersion {
-    const char* name;
-    uint32_t platformId;
-    uint32_t major;
-    uint32_t minor;
-    uint32_t build;
-};
-
-constexpr NamedVersion NamedVersions[] = {
-    {"win95", 1, 4, 0, 950},     {"win98", 1, 4, 10, 1998}, {"win98se", 1, 4, 10, 2222},
-    {"winme", 1, 4, 90, 3000},   {"nt4", 2, 4, 0, 1381},    {"win2k", 2, 5, 0, 2195},
-    {"winxp", 2, 5, 1, 2600},
-};
-constexpr const char* DefaultVersionName = "winxp";
-
-WindowsVersion makeVersion(uint32_t platformId, uint32_t major, uint32_t minor, uint32_t build)
-{
-    WindowsVersion v;
-    v.ok = true;
-    v.platformId = platformId;
-    v.major = major;
-    v.minor = minor;
-    v.build = reportedBuild(platformId, major, minor, build);
-    return v;
-}
 
 bool isExecutableFile(const std::string& path)
 {
@@ -280,75 +170,6 @@ bool waitChild(pid_t pid, uint32_t timeoutMs, int* status)
 }
 
 }  // namespace
-
-std::string hostDirectory()
-{
-    std::string host = environmentValue(HostVariable);
-    if (!host.empty()) {
-        return withoutTrailingSlashes(host);
-    }
-    // The XDG rules ignore a relative XDG_DATA_HOME.
-    std::string data = environmentValue(XdgDataVariable);
-    if (data.empty() || data.front() != '/') {
-        data = homeDirectory() + DefaultDataFolder;
-    }
-    return withoutTrailingSlashes(data) + "/" + HostFolderName;
-}
-
-std::string portEntryPath(const std::string& portName)
-{
-    const size_t prefixLength = std::strlen(PortPrefix);
-    if (portName.size() <= prefixLength || lowerCase(portName.substr(0, prefixLength)) != lowerCase(PortPrefix)) {
-        return std::string();
-    }
-    std::string digits = portName.substr(prefixLength);
-    uint32_t number = 0;
-    // "COM03" names no device on Windows, so a leading zero is not a port either.
-    if (digits.front() == '0' || !parseNumber(digits, number) || number < 1 || number > MaxPortNumber) {
-        return std::string();
-    }
-    return hostDirectory() + PortsFolder + "com" + digits;
-}
-
-std::string executablePath()
-{
-    std::string buffer(256, '\0');
-    for (;;) {
-        ssize_t n = readlink(SelfExecutable, buffer.data(), buffer.size());
-        if (n < 0) {
-            return std::string();
-        }
-        if (static_cast<size_t>(n) < buffer.size()) {
-            buffer.resize(static_cast<size_t>(n));
-            return buffer;
-        }
-        // Possibly cut: a full path is worth more than the 256 bytes Windows would give.
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-WindowsVersion windowsVersionFrom(const std::string& text)
-{
-    std::string name = lowerCase(text.empty() ? std::string(DefaultVersionName) : text);
-    for (const NamedVersion& v : NamedVersions) {
-        if (name == v.name) {
-            return makeVersion(v.platformId, v.major, v.minor, v.build);
-        }
-    }
-    // PLATFORMID.MAJOR.MINOR.BUILD
-    uint32_t parts[4] = {};
-    size_t begin = 0;
-    for (int i = 0; i < 4; ++i) {
-        size_t end = i < 3 ? name.find('.', begin) : name.size();
-        if (end == std::string::npos || !parseNumber(name.substr(begin, end - begin), parts[i])) {
-            return WindowsVersion{};
-        }
-        begin = end + 1;
-    }
-    return makeVersion(parts[0], parts[1], parts[2], parts[3]);
-}
-
-WindowsVersion windowsVersion() { return windowsVersionFrom(environmentValue(WinverVariable)); }
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine)
 {

@@ -1,4 +1,5 @@
-// The headless window backend: windows that exist only as records, for unit tests of the pages.
+// The headless window backend, the tests' double of the window layer (the product never links it):
+// windows that exist only as records, for unit tests of the pages.
 // Nothing is drawn; every control's state can be read back, and the test plays the user:
 // it clicks controls, types into edit boxes, presses keys and wizard buttons, fires timers by
 // letting time pass, answers message boxes and modal dialogs, and queues input that a long
@@ -14,13 +15,15 @@
 //
 // Results: the user-action calls return false when the action was impossible (a disabled or
 // unknown control, a hidden or disabled wizard button).
-// Thread rule: UI thread (the test's thread) only.
+// Thread rule: UI thread (the test's thread) only, except postFromAnyThread: messages posted
+// from other threads wait in an inbox until the UI thread next takes posted messages.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -120,6 +123,7 @@ public:
     void endModal(WindowId window, int result) override;
     PumpResult pumpOne() override;
     void post(WindowId window, const PostedMessage& message) override;
+    void postFromAnyThread(WindowId window, const PostedMessage& message) override;
     void setTimer(WindowId window, int timerId, uint32_t periodMs) override;
     void killTimer(WindowId window, int timerId) override;
     void setText(WindowId window, int controlId, const std::string& text) override;
@@ -180,6 +184,7 @@ private:
         WindowRole role = WindowRole::ModalDialog;
         bool isSheet = false;
         std::string title;
+        int enterCommand = IdOk;  // what Enter sends in a dialog
         std::vector<Control> controls;
         std::map<int, Timer> timers;
         WindowId shownPage = NoWindow;
@@ -195,6 +200,8 @@ private:
     Control* control(WindowId window, int controlId);
     const Control* control(WindowId window, int controlId) const;
     bool dispatchOnePosted();
+    // Moves messages posted from other threads to the end of pending_ (UI thread).
+    void takeInbox();
     bool takeOne();
     bool fireDueTimer(Ticks now);
     void record(WindowId window);
@@ -211,11 +218,30 @@ private:
         std::function<void()> input;  // set for queued input
     };
     std::deque<Pending> pending_;
+    // Messages posted from other threads, oldest first; the only state shared between threads.
+    mutable std::mutex inboxMutex_;
+    std::deque<std::pair<WindowId, PostedMessage>> inbox_;
     std::deque<int> answers_;
     std::vector<MessageBoxRecord> messageBoxes_;
     std::vector<ModalRecord> modals_;
     int waitCursor_ = 0;
     bool inPump_ = false;  // inside pumpOne: user actions take no posted messages along
+};
+
+// Installs a fresh headless backend as the backend in force for the life of the object; none is
+// in force afterwards.
+class ScopedHeadlessBackend {
+public:
+    ScopedHeadlessBackend();
+    ~ScopedHeadlessBackend();
+    ScopedHeadlessBackend(const ScopedHeadlessBackend&) = delete;
+    ScopedHeadlessBackend& operator=(const ScopedHeadlessBackend&) = delete;
+    HeadlessBackend& operator*() const { return *backend_; }
+    HeadlessBackend* operator->() const { return backend_; }
+    HeadlessBackend* get() const { return backend_; }
+
+private:
+    HeadlessBackend* backend_ = nullptr;
 };
 
 }  // namespace platform::ui
