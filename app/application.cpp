@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "config/firmware_config.h"
 #include "production/production_dialog.h"
+#include "drivers/page55.h"
 #include "wizard/upgrade_wizard.h"
 
 int runStartedApplication()
@@ -12,7 +13,11 @@ int runStartedApplication()
         runProductionDialog();
         return 0;
     }
-    runUpgradeWizard();
+    {
+        // Made with the other pages, in the sheet only when the delivery asks for the change.
+        CPage55 page55;
+        runUpgradeWizard(FirmwareConfig.Windows_ChgDrv_and_Reboot ? &page55 : nullptr);
+    }
     runExitSteps();
     return 0;
 }

@@ -23,11 +23,16 @@ constexpr const char* UsageText =
     "  production [--json] [--watch] [PORT...]\n"
     "                    the production-line station without its window: upgrade the modems on\n"
     "                    the station's ports at once (default all eight)\n"
+    "  drivers [--dry-run]\n"
+    "                    take the old USB modem driver off and copy the new driver files in,\n"
+    "                    as the wizard's last page does (without the restart); one line per\n"
+    "                    change; --dry-run changes nothing\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
     "Environment:\n"
-    "  TARVO_HOST        the host folder: ports/comN links name the serial devices (default\n"
+    "  TARVO_HOST        the host folder: ports/comN links name the serial devices, registry.reg\n"
+    "                    is the registry, windows/ the Windows folder (default\n"
     "                    $XDG_DATA_HOME/tarvo32)\n"
     "  TARVO_WINVER      the Windows version to act as: win95, win98, win98se, winme, nt4,\n"
     "                    win2k, winxp or PLATFORMID.MAJOR.MINOR.BUILD (default: NT family)\n";
@@ -65,6 +70,9 @@ int main(int argc, char** argv)
     }
     if (command == "production") {
         return commandProduction(rest);
+    }
+    if (command == "drivers") {
+        return commandDrivers(rest);
     }
     std::fprintf(stderr, "Tarvo32: unknown command '%s'\n\n", command.c_str());
     std::fputs(UsageText, stderr);

@@ -94,6 +94,21 @@ const DialogTemplate& page45Template()
     return t;
 }
 
+const DialogTemplate& page55Template()
+{
+    // Everything but the picture starts grey; the page lights it step by step.
+    static const DialogTemplate t = page(Page55Title, {
+        control(IdcWizardPicture, ControlKind::Picture, StyleNone, 13, 7, 53, 114, "", BitmapWizardPicture),
+        control(IdcDriverStep1, ControlKind::Text, StyleDisabled, 74, 16, 178, 8, DriverStep1Text),
+        control(IdcDriverStep2, ControlKind::Text, StyleDisabled, 74, 32, 178, 8, DriverStep2Text),
+        control(IdcDriverStep3, ControlKind::Text, StyleDisabled, 74, 48, 178, 8, DriverStep3Text),
+        control(IdcRebootQuestion, ControlKind::Text, StyleDisabled | StyleGroup, 74, 71, 178, 8, RebootQuestionText),
+        control(IdcRebootYes, ControlKind::RadioButton, StyleDisabled | StyleTabStop, 94, 85, 134, 8, RebootYesText),
+        control(IdcRebootNo, ControlKind::RadioButton, StyleDisabled | StyleTabStop, 94, 96, 134, 8, RebootNoText),
+    });
+    return t;
+}
+
 const DialogTemplate& aboutBoxTemplate()
 {
     static const DialogTemplate t = [] {

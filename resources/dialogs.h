@@ -7,7 +7,7 @@
 
 #include "platform/ui/dialog_template.h"
 
-// Shared by the welcome and the search page.
+// Shared by the welcome, the search and the driver-change page.
 constexpr int IdcWizardPicture = 1038;
 
 // Welcome page.
@@ -33,6 +33,14 @@ constexpr int IdcStep2 = 1096;
 constexpr int IdcStep3 = 1097;
 constexpr int IdcProgressBar = 1098;
 constexpr int IdcPercent = 1099;
+
+// Driver-change page.
+constexpr int IdcDriverStep1 = 1100;
+constexpr int IdcDriverStep2 = 1101;
+constexpr int IdcDriverStep3 = 1102;
+constexpr int IdcRebootQuestion = 1103;
+constexpr int IdcRebootYes = 1104;
+constexpr int IdcRebootNo = 1105;
 
 // About box (OK is platform::ui::IdOk).
 constexpr int IdcAboutIcon = 1110;
@@ -73,5 +81,6 @@ const platform::ui::DialogTemplate& page00Template();
 const platform::ui::DialogTemplate& page10Template();
 const platform::ui::DialogTemplate& page30Template();
 const platform::ui::DialogTemplate& page45Template();
+const platform::ui::DialogTemplate& page55Template();
 const platform::ui::DialogTemplate& aboutBoxTemplate();
 const platform::ui::DialogTemplate& productionDialogTemplate();

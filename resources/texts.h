@@ -14,6 +14,7 @@ constexpr const char* Page00Title = "Firmware upload wizard (page 1 of 5)";
 constexpr const char* Page10Title = "Firmware upload wizard (page 2 of 5)";
 constexpr const char* Page30Title = "Firmware upload wizard (page 3 of 5)";
 constexpr const char* Page45Title = "Firmware upload wizard (page 4 of 5)";
+constexpr const char* Page55Title = "Firmware upload wizard (page 5 of 5)";
 
 // Welcome page: "This program will upgrade the firmware of your\n\n\"<Model_name>\" \n\nto
 // version <Firmware_version>."
@@ -67,6 +68,14 @@ constexpr const char* UploadFailedText =
 constexpr const char* UploadSucceededText = "Upload successfully";
 constexpr const char* RemoveModemText =
     "Please remove your modem from the USB port,\nand then press 'OK' to continue.";
+
+// Driver-change page.
+constexpr const char* DriverStep1Text = "1. UnInstall the current USB modem drivers.";
+constexpr const char* DriverStep2Text = "2. Remove the driver files on your hard-disk.";
+constexpr const char* DriverStep3Text = "3. Update new driver files.";
+constexpr const char* RebootQuestionText = "You have to reboot to complete the whole process:";
+constexpr const char* RebootYesText = "Yes,  reboot right now.";  // two blanks after the comma
+constexpr const char* RebootNoText = "No, I will reboot later.";
 
 // About box: "<Company_short_name> firmware upload wizard Version 2.5", the notice, Company_name.
 constexpr const char* AboutTitle = "About Tarvo";

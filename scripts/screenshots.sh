@@ -52,7 +52,12 @@ mkdir -p "$work/delivery" "$work/host" "$work/shots" "$work/runtime"
 chmod 700 "$work/runtime"
 cp "$top/samples/delivery/"* "$work/delivery/"
 cp "$build/screenshots/Tarvo32" "$work/delivery/"
+# With the driver change, as on Windows 98 SE: the wizard goes on to its fifth page after the
+# upload (no restart command is set, so Finish restarts nothing).
+sed -i 's/^Windows_ChgDrv_and_Reboot=FALSE/Windows_ChgDrv_and_Reboot=TRUE/' "$work/delivery/Tarvo32.ini"
 export TARVO_HOST="$work/host"
+export TARVO_WINVER=win98se
+unset TARVO_REBOOT_COMMAND
 
 start_sim "$port" --baud "$baud" --image-out "$work/received.bin"
 

@@ -18,7 +18,7 @@ constexpr const char* NoWindowSystemText = "Tarvo32: no window system to show th
 
 }  // namespace
 
-void runUpgradeWizard()
+void runUpgradeWizard(platform::ui::Page* lastPage)
 {
     if (!platform::ui::backendAvailable()) {
         std::fputs(NoWindowSystemText, stderr);
@@ -32,6 +32,9 @@ void runUpgradeWizard()
     UpgradeSheet.addPage(&page10);
     UpgradeSheet.addPage(&page30);
     UpgradeSheet.addPage(&page45);
+    if (lastPage != nullptr) {
+        UpgradeSheet.addPage(lastPage);
+    }
     UpgradeSheet.runModal();
     // The pages die here; the sheet keeps no pointer to them.
     UpgradeSheet.clearPages();

@@ -850,6 +850,15 @@ int QtBackend::messageBox(WindowId owner, const std::string& text, const std::st
                                                                          : platform::ui::IdNo;
 }
 
+void QtBackend::repaintNow(WindowId window)
+{
+    // QWidget::repaint paints at once and hands the result to the window system, without
+    // running the event loop: no input, timer or posted message is taken meanwhile.
+    if (DialogView* v = viewOf(window)) {
+        v->repaint();
+    }
+}
+
 void QtBackend::beginWaitCursor()
 {
     ++waitCursor_;

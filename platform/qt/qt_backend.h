@@ -117,6 +117,7 @@ public:
     int messageBox(platform::ui::WindowId owner, const std::string& text,
                    const std::string& caption, platform::ui::MessageBoxIcon icon,
                    platform::ui::MessageBoxButtons buttons) override;
+    void repaintNow(platform::ui::WindowId window) override;
     void beginWaitCursor() override;
     void endWaitCursor() override;
 

@@ -226,6 +226,10 @@ public:
     // the system menu belongs to someone else (a window manager), the backend offers the items
     // in a menu of its own that the user reaches by mouse and by keyboard.
     virtual void appendSystemMenuItem(WindowId window, uint32_t command, const std::string& text) = 0;
+    // --- Painting ---
+    // UpdateWindow: paints the window's changed controls now, from inside a handler that keeps
+    // the UI thread busy, without handling any input, timer or posted message.
+    virtual void repaintNow(WindowId window) = 0;
 
     // --- Message boxes and cursor ---
     // Modal; owned by `owner` (may be NoWindow), with the buttons asked for. Returns the answer:

@@ -158,6 +158,13 @@ void Window::setProgressPos(int controlId, int pos)
     }
 }
 
+void Window::updateWindow()
+{
+    if (hasWindow()) {
+        backend().repaintNow(handle_);
+    }
+}
+
 void Window::setTimer(int timerId, uint32_t periodMs)
 {
     if (hasWindow()) {

@@ -78,6 +78,8 @@ public:
     void setItemImage(int controlId, int32_t imageId);
     void setProgressRange(int controlId, int low, int high);
     void setProgressPos(int controlId, int pos);
+    // Paints the changes now (UpdateWindow), for a handler that keeps the UI thread busy.
+    void updateWindow();
 
     // Timers and messages to oneself.
     void setTimer(int timerId, uint32_t periodMs);

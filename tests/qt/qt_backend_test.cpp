@@ -308,6 +308,46 @@ TEST_F(QtBackendTest, TimersRunByIdUntilKilledOrDestroyed)
     EXPECT_EQ(slow, slowAtDestroy);
 }
 
+// Counts the paint events of one widget.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        paints += e->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+TEST_F(QtBackendTest, RepaintNowPaintsFromInsideABusyHandler)
+{
+    Recorder events;
+    WindowId w = backend.createDialog(searchLikeTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+    QWidget* top = backend.topLevel(w);
+    top->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(top));
+    PaintCounter counter;
+    backend.view(w)->control(1009)->installEventFilter(&counter);
+    int paintsWithout = -1;
+    int paintsWith = -1;
+    events.hook = [&](const std::string& what) {
+        if (what != "timer 30") {
+            return;
+        }
+        // As a handler that sleeps between two steps: the loop never runs in between.
+        backend.killTimer(w, 30);
+        int before = counter.paints;
+        backend.setEnabled(w, 1009, false);
+        paintsWithout = counter.paints - before;
+        backend.repaintNow(w);
+        paintsWith = counter.paints - before;
+    };
+    backend.setTimer(w, 30, 10);
+    ASSERT_TRUE(waitUntil([&] { return paintsWith >= 0; }));
+    EXPECT_EQ(paintsWithout, 0);
+    EXPECT_GE(paintsWith, 1);
+    backend.destroyWindow(w);
+}
+
 TEST_F(QtBackendTest, MessageBoxIsCaptionedAndAnswered)
 {
     struct Row { MessageBoxIcon icon; QMessageBox::Icon shown; };

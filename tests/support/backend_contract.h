@@ -212,8 +212,30 @@ TYPED_TEST_P(BackendContract, PostsFromOtherThreadsArriveInOrderOnTheUiThread)
     this->ui().destroyWindow(w);
 }
 
+// UpdateWindow from a handler that keeps the UI thread busy (the driver-change page's pauses):
+// it paints, and takes nothing else in: no posted message, no due timer.
+TYPED_TEST_P(BackendContract, RepaintNowTakesNoMessageOrTimer)
+{
+    struct TimerNotingEvents : NotingEvents {
+        int timers = 0;
+        void windowTimer(int) override { ++timers; }
+    } events;
+    WindowId w = this->dialog(events);
+    this->ui().post(w, PostedMessage{uitest::FirstSenderMessage, 0, 0});
+    this->ui().setTimer(w, 1, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    this->ui().repaintNow(w);
+    this->ui().repaintNow(w + 1000);  // no such window: ignored
+    EXPECT_TRUE(events.posted.empty());
+    EXPECT_EQ(events.timers, 0);
+    this->ui().killTimer(w, 1);
+    TypeParam::settle(this->ui());
+    EXPECT_EQ(events.posted.size(), 1u);
+    this->ui().destroyWindow(w);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(BackendContract, EditLinesCountFromTheCaret, SortedListPutsAnItemAfterItsEquals,
                             EnterAndEscapeInADialog, EnterAndEscapeInAWizardPage,
-                            PostsFromOtherThreadsArriveInOrderOnTheUiThread);
+                            PostsFromOtherThreadsArriveInOrderOnTheUiThread, RepaintNowTakesNoMessageOrTimer);
 
 }  // namespace contract

@@ -863,6 +863,24 @@ void HeadlessBackend::editReplaceSelection(WindowId window, int controlId, const
     c->selStart = c->selEnd = static_cast<int>(start + text.size());
 }
 
+void HeadlessBackend::repaintNow(WindowId window)
+{
+    Win* w = find(window);
+    if (w == nullptr) {
+        return;
+    }
+    ++w->repaints;
+    if (onRepaint) {
+        onRepaint(window);
+    }
+}
+
+int HeadlessBackend::repaintCount(WindowId window) const
+{
+    const Win* w = find(window);
+    return w != nullptr ? w->repaints : 0;
+}
+
 void HeadlessBackend::setWindowIcon(WindowId window, int32_t imageId)
 {
     if (Win* w = find(window)) {

@@ -94,6 +94,9 @@ public:
     void queueMessageBoxAnswer(int answer);
     // Called while a message box is up (before it is answered), e.g. to check a page's state.
     std::function<void(const MessageBoxRecord&)> onMessageBox;
+    // Called when a window is repainted at once (Window::updateWindow), e.g. to see what the
+    // user sees while a long handler runs.
+    std::function<void(WindowId window)> onRepaint;
     // Called when runModal starts on a window (and again whenever its loop idles): act as the
     // user (click, press buttons, runFor). Return false to stop driving: a dialog then ends with
     // IdCancel, a sheet as cancelled.
@@ -119,6 +122,7 @@ public:
     std::vector<SystemMenuItem> systemMenu(WindowId window) const;
     bool hasControl(WindowId window, int controlId) const;
     int waitCursorDepth() const { return waitCursor_; }
+    int repaintCount(WindowId window) const;
     int postedPending() const;
     const std::vector<MessageBoxRecord>& messageBoxes() const { return messageBoxes_; }
     const std::vector<ModalRecord>& modalDialogs() const { return modals_; }
@@ -166,6 +170,7 @@ public:
     void appendSystemMenuItem(WindowId window, uint32_t command, const std::string& text) override;
     int messageBox(WindowId owner, const std::string& text, const std::string& caption,
                    MessageBoxIcon icon, MessageBoxButtons buttons) override;
+    void repaintNow(WindowId window) override;
     void beginWaitCursor() override { ++waitCursor_; }
     void endWaitCursor() override { --waitCursor_; }
 
@@ -204,6 +209,7 @@ private:
         WizardButtonsView buttons;
         int32_t icon = 0;
         std::vector<SystemMenuItem> systemMenu;
+        int repaints = 0;
         bool modalRunning = false;
         bool modalEnded = false;
         int modalResult = IdCancel;

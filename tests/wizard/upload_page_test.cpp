@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "drivers/page55.h"
 #include "resources/icons.h"
 #include "resources/texts.h"
 #include "tools/modemsim/simulated_ports.h"
@@ -260,6 +261,34 @@ TEST_F(UploadPage, DriverChangeBranchWithoutItsPageFinishes)
         EXPECT_FALSE(w.sheet.isOpen());  // finished by itself in every case
         wizard_.reset();
     }
+}
+
+TEST_F(UploadPage, OnThe9xFamilyTheDriverChangeFollowsTheSuccess)
+{
+    FirmwareConfig.Windows_ChgDrv_and_Reboot = true;
+    OsFlavor = OsFlavorRecord{};
+    OsFlavor.IsWin9x = 1;
+    OsFlavor.IsWin98SE = 1;
+    CPage55 page55;
+    sheet().addPage(&page55);
+    SteppedWorker worker;
+    wiz().page45.setUploadStarter(worker.starter());
+    ui().onMessageBox = [this](const HeadlessBackend::MessageBoxRecord&) {
+        EXPECT_EQ(sheet().activeIndex(), 3) << "still on the upload page while a message is up";
+    };
+    openAtUpload("COM2");
+    ui().runFor(StartUploadDelayMs);
+    worker.end(Succeeded);
+    ui().runFor(3 * PollPeriodMs);
+    ASSERT_EQ(ui().messageBoxes().size(), 2u);
+    EXPECT_EQ(ui().messageBoxes()[1].text, RemoveModemText);
+    EXPECT_TRUE(sheet().isOpen());
+    EXPECT_EQ(sheet().activeIndex(), 4);
+    EXPECT_EQ(ui().windowTitle(sheet().handle()), "Firmware upload wizard (page 5 of 5)");
+    EXPECT_TRUE(ui().timerActive(page55.handle(), DriverStepsTimerId));
+    const WizardButtonsView b = buttons();
+    EXPECT_FALSE(b.backEnabled || b.nextEnabled || b.finishEnabled);
+    sheet().close();
 }
 
 TEST_F(UploadPage, CancelWhileTheWorkerRunsStopsIt)

@@ -145,6 +145,7 @@ public:
     }
     int messageBox(WindowId owner, const std::string& text, const std::string& caption, MessageBoxIcon icon,
                    MessageBoxButtons buttons) override;
+    void repaintNow(WindowId window) override { qt_.repaintNow(window); }
     void beginWaitCursor() override { qt_.beginWaitCursor(); }
     void endWaitCursor() override { qt_.endWaitCursor(); }
 

@@ -207,6 +207,13 @@ void ScreenshotDriver::tick()
     if (!next->isHidden() && next->isEnabled()) {
         pressLater(next);
         activity();
+        return;
+    }
+    // The last page that waits for the user (the driver change's) ends the walk.
+    QPushButton* finish = frame->button(WizardButton::Finish);
+    if (!finish->isHidden() && finish->isEnabled()) {
+        pressLater(finish);
+        activity();
     }
 }
 

@@ -3,11 +3,12 @@
 // settled (page1.png ...; a page's list gets its first entry selected first, as a user would),
 // the About box (about.png, opened once through Help on the first page), and every message box
 // (message1.png ..., together with the page under it, pageN-end.png), which it then answers OK.
-// Next is pressed whenever it is enabled after a page's picture; the upload page moves on by
-// itself. A dialog with a window menu of its own (the production-line dialog) gets its default
-// button pressed ("Upgrade firmware"), its picture taken a while later (dialog.png), its window
-// menu opened and pictured (dialog-menu.png), and the menu's first item chosen ("Shutdown"),
-// whose Yes/No question is answered Yes. Window decorations are not part of a widget grab, so each picture gets a plain title
+// Next is pressed whenever it is enabled after a page's picture, else Finish; the upload page
+// moves on by itself. A dialog with a window menu of its own (the production-line dialog) gets
+// its default button pressed ("Upgrade firmware"), its picture taken a while later (dialog.png),
+// its window menu opened and pictured (dialog-menu.png), and the menu's first item chosen
+// ("Shutdown"), whose Yes/No question is answered Yes. Window decorations are not part of a
+// widget grab, so each picture gets a plain title
 // bar with the window's caption drawn above it.
 // Results: files only; nothing is reported, a picture that cannot be written is skipped.
 // Thread rule: UI thread.

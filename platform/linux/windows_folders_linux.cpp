@@ -1,0 +1,412 @@
+// The Windows folders below $TARVO_HOST/windows, and the Win32 file calls over POSIX ones with
+// Windows path rules: backslashes, relative paths from the current folder, names matched without
+// regard to case.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/ascii_case.h"
+#include "platform/linux/host_paths.h"
+#include "platform/windows_version.h"
+#include "platform/windows_folders.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* WindowsFolderName = "windows";
+constexpr const char* SystemFolder9x = "SYSTEM";
+constexpr const char* SystemFolderNt = "SYSTEM32";
+constexpr uint32_t Win9xPlatformId = 1;  // VER_PLATFORM_WIN32_WINDOWS
+constexpr const char* AllNamesPattern = "*.*";
+constexpr const char* CopySuffix = ".tarvo-copy-XXXXXX";  // the copy's name until it is complete
+constexpr size_t CopyChunkBytes = 64 * 1024;
+
+// The sort key of a listing: names upper-cased as NTFS orders them.
+std::string upperCase(std::string s)
+{
+    for (char& c : s) {
+        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return s;
+}
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool exists(const std::string& path)
+{
+    struct stat st{};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path)
+{
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string currentFolder()
+{
+    std::string buffer(256, '\0');
+    for (;;) {
+        if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+            buffer.resize(std::strlen(buffer.c_str()));
+            return buffer;
+        }
+        if (errno != ERANGE) {
+            return std::string();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The entry names of a host folder, "." and ".." left out; empty when it cannot be read.
+std::vector<std::string> entryNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    closedir(dir);
+    // Upper-cased order (as NTFS lists), then byte order, so two names that differ only in case
+    // come out the same way every time.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        std::string ua = upperCase(a);
+        std::string ub = upperCase(b);
+        return ua != ub ? ua < ub : a < b;
+    });
+    return names;
+}
+
+// The entry of a host folder that a Windows name means: the exact name when it exists, else the
+// first one equal to it without regard to case, else the name as written.
+std::string entryFor(const std::string& folder, const std::string& name)
+{
+    std::string exact = folder + (folder == "/" ? "" : "/") + name;
+    if (exists(exact)) {
+        return name;
+    }
+    for (const std::string& candidate : entryNames(folder)) {
+        if (platform::equalsNoCase(candidate, name)) {
+            return candidate;
+        }
+    }
+    return name;
+}
+
+// Splits at the last separator: the folder part (empty when there is none) and the last step.
+void splitLast(const std::string& path, std::string& folder, std::string& last)
+{
+    size_t cut = path.find_last_of("\\/");
+    if (cut == std::string::npos) {
+        folder.clear();
+        last = path;
+    } else {
+        folder = path.substr(0, cut + 1);
+        last = path.substr(cut + 1);
+    }
+}
+
+// Both calls fill a caller buffer the Win32 way.
+uint32_t fillBuffer(const std::string& path, char* buffer, uint32_t bufferChars)
+{
+    if (path.empty()) {
+        return 0;
+    }
+    const uint32_t needed = static_cast<uint32_t>(path.size()) + 1;
+    if (buffer == nullptr || bufferChars < needed) {
+        return needed;
+    }
+    std::memcpy(buffer, path.c_str(), needed);
+    return needed - 1;
+}
+
+std::string windowsFolder()
+{
+    std::string folder = hostPath(hostDirectory() + "/" + WindowsFolderName);
+    return isDirectory(folder) ? folder : std::string();
+}
+
+struct Listing {
+    std::vector<FindData> entries;
+    size_t next = 0;
+};
+
+std::mutex listingsLock;
+std::map<FindHandle, Listing> listings;
+FindHandle nextHandle = 1;
+
+bool copyBytes(int from, int to)
+{
+    std::vector<char> chunk(CopyChunkBytes);
+    for (;;) {
+        ssize_t n = read(from, chunk.data(), chunk.size());
+        if (n == 0) {
+            return true;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = write(to, chunk.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w <= 0) {
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
+}  // namespace
+
+std::string hostPath(const std::string& path)
+{
+    std::string full = path;
+    if (full.empty() || !isSeparator(full.front())) {
+        // Without a current folder a relative path means nothing; "/" would be a wrong guess.
+        const std::string current = currentFolder();
+        if (current.empty()) {
+            return std::string();
+        }
+        full = current + "/" + full;
+    }
+    std::vector<std::string> steps;
+    size_t begin = 0;
+    while (begin <= full.size()) {
+        size_t end = begin;
+        while (end < full.size() && !isSeparator(full[end])) {
+            ++end;
+        }
+        std::string step = full.substr(begin, end - begin);
+        if (step == "..") {
+            if (!steps.empty()) {
+                steps.pop_back();
+            }
+        } else if (!step.empty() && step != ".") {
+            steps.push_back(step);
+        }
+        begin = end + 1;
+    }
+    std::string result = "/";
+    bool found = true;
+    for (const std::string& step : steps) {
+        // Below a step that matched nothing nothing can match either.
+        std::string name = found ? entryFor(result, step) : step;
+        found = found && exists(result + (result == "/" ? "" : "/") + name);
+        result += (result == "/" ? "" : "/") + name;
+    }
+    return result;
+}
+
+bool matchesPattern(const std::string& name, const std::string& pattern)
+{
+    if (pattern == AllNamesPattern) {
+        return true;
+    }
+    // Iterative wildcard match: the last "*" seen may swallow one more character on a mismatch.
+    size_t n = 0;
+    size_t p = 0;
+    size_t starP = std::string::npos;
+    size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || asciiLower(pattern[p]) == asciiLower(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+uint32_t getWindowsDirectory(char* buffer, uint32_t bufferChars)
+{
+    return fillBuffer(windowsFolder(), buffer, bufferChars);
+}
+
+uint32_t getSystemDirectory(char* buffer, uint32_t bufferChars)
+{
+    std::string windows = windowsFolder();
+    if (windows.empty()) {
+        return 0;
+    }
+    WindowsVersion version = windowsVersion();
+    const bool win9x = version.ok && version.platformId == Win9xPlatformId;
+    return fillBuffer(hostPath(windows + "/" + (win9x ? SystemFolder9x : SystemFolderNt)), buffer, bufferChars);
+}
+
+FindHandle findFirstFile(const std::string& pattern, FindData* data)
+{
+    std::string folderPart;
+    std::string namePattern;
+    splitLast(pattern, folderPart, namePattern);
+    const std::string folder = hostPath(folderPart.empty() ? "." : folderPart);
+    if (!isDirectory(folder)) {
+        return InvalidFindHandle;
+    }
+    Listing listing;
+    for (const char* dots : {".", ".."}) {
+        if (matchesPattern(dots, namePattern)) {
+            listing.entries.push_back(FindData{dots, true});
+        }
+    }
+    for (const std::string& name : entryNames(folder)) {
+        if (matchesPattern(name, namePattern)) {
+            listing.entries.push_back(FindData{name, isDirectory(folder + "/" + name)});
+        }
+    }
+    if (listing.entries.empty()) {
+        return InvalidFindHandle;
+    }
+    if (data != nullptr) {
+        *data = listing.entries.front();
+    }
+    listing.next = 1;
+    std::lock_guard<std::mutex> hold(listingsLock);
+    FindHandle handle = nextHandle++;
+    listings.emplace(handle, std::move(listing));
+    return handle;
+}
+
+bool findNextFile(FindHandle handle, FindData* data)
+{
+    std::lock_guard<std::mutex> hold(listingsLock);
+    auto it = listings.find(handle);
+    if (it == listings.end() || it->second.next >= it->second.entries.size()) {
+        return false;
+    }
+    if (data != nullptr) {
+        *data = it->second.entries[it->second.next];
+    }
+    ++it->second.next;
+    return true;
+}
+
+bool findClose(FindHandle handle)
+{
+    std::lock_guard<std::mutex> hold(listingsLock);
+    return listings.erase(handle) == 1;
+}
+
+uint32_t getFileAttributes(const std::string& path)
+{
+    // A link counts as what it leads to; one leading nowhere is still a file DeleteFileA takes.
+    const std::string host = hostPath(path);
+    if (!exists(host)) {
+        return InvalidFileAttributes;
+    }
+    return isDirectory(host) ? FileAttributeDirectory : FileAttributeNormal;
+}
+
+bool deleteFile(const std::string& path)
+{
+    std::string host = hostPath(path);
+    struct stat st{};
+    // A link is deleted as itself; a folder is never a file.
+    if (lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    return unlink(host.c_str()) == 0;
+}
+
+bool copyFile(const std::string& source, const std::string& target, bool failIfExists)
+{
+    const std::string from = hostPath(source);
+    const std::string to = hostPath(target);
+    struct stat sourceStat{};
+    if (stat(from.c_str(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
+        return false;
+    }
+    std::string targetFolder;
+    std::string targetName;
+    splitLast(to, targetFolder, targetName);
+    if (targetName.empty() || !isDirectory(targetFolder) || isDirectory(to) || (failIfExists && exists(to))) {
+        return false;
+    }
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        return false;
+    }
+    std::string temporary = to + CopySuffix;
+    int out = mkostemp(temporary.data(), O_CLOEXEC);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    bool ok = copyBytes(in, out) && fchmod(out, sourceStat.st_mode & 07777) == 0;
+    close(in);
+    ok = close(out) == 0 && ok;
+    // Renaming replaces a link at the target rather than writing through it.
+    ok = ok && rename(temporary.c_str(), to.c_str()) == 0;
+    if (!ok) {
+        unlink(temporary.c_str());
+    }
+    return ok;
+}
+
+uint32_t getCurrentDirectory(uint32_t bufferChars, char* buffer)
+{
+    return fillBuffer(currentFolder(), buffer, bufferChars);
+}
+
+bool setCurrentDirectory(const std::string& path)
+{
+    return chdir(hostPath(path).c_str()) == 0;
+}
+
+bool readFileStart(const std::string& path, size_t maxBytes, std::string& bytes)
+{
+    bytes.clear();
+    int fd = open(hostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bytes.resize(maxBytes);
+    size_t got = 0;
+    bool ok = true;
+    while (got < maxBytes) {
+        ssize_t n = read(fd, bytes.data() + got, maxBytes - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    bytes.resize(got);
+    return ok;
+}
+
+}  // namespace platform
