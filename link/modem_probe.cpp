@@ -67,7 +67,7 @@ bool nextLine(SerialPort port, platform::Ticks start, uint32_t windowMs, int32_t
               std::string& line)
 {
     std::string buffer(static_cast<size_t>(capacity), '\0');
-    if (readLine(port, buffer.data(), capacity, charTimeoutMs) == 0) {
+    if (readLineWithin(port, buffer.data(), capacity, charTimeoutMs, start, windowMs) == 0) {
         uint32_t elapsed = platform::elapsedSince(start);
         if (elapsed < windowMs) {
             waitForInput(port, windowMs - elapsed);

@@ -56,6 +56,15 @@ bool waitForInput(SerialPort port, uint32_t timeoutMs);
 
 // 1 when a line (possibly empty) was taken, 0 when none; buffer always zero-terminated.
 int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs);
+
+// readLine for a wait with a window of windowMs from windowStart. A line that has started is
+// still finished first, but a modem dripping a byte just inside every character time-out could
+// otherwise hold the wait for hours: finishing may take at most LineFinishMs beyond the window,
+// after which the line counts as not received (0, buffer empty). Every wait of the link, the
+// probe and the upload engine reads its lines this way.
+constexpr uint32_t LineFinishMs = LineCharTimeoutMs;
+int readLineWithin(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs,
+                   uint32_t windowStart, uint32_t windowMs);
 bool waitForOk(SerialPort port);
 void drainInput(SerialPort port);
 bool pingModem(SerialPort port, uint32_t limitMs);

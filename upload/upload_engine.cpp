@@ -101,7 +101,7 @@ bool promptAppears(SerialPort port, const char* command)
         if (waitAborted()) {
             return false;
         }
-        if (readLine(port, line, sizeof line, LineCharTimeoutMs) == 1) {
+        if (readLineWithin(port, line, sizeof line, LineCharTimeoutMs, start, PromptWaitMs) == 1) {
             if (std::strchr(line, PromptMarker)) {
                 return true;
             }
