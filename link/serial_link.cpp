@@ -227,14 +227,22 @@ int readLineWithin(SerialPort port, char* buffer, int32_t capacity, uint32_t cha
                          static_cast<uint64_t>(windowMs) + LineFinishMs);
 }
 
-bool waitForOk(SerialPort port)
+bool waitForOk(SerialPort port) { return waitForOk(port, nullptr); }
+
+bool waitForOk(SerialPort port, std::string* answer)
 {
     char line[WaitForOkLineCapacity];
+    if (answer) {
+        answer->clear();
+    }
     platform::Ticks start = platform::tickCount();
     while (platform::elapsedSince(start) < WaitForOkMs && !waitAborted()) {
         if (readLineWithin(port, line, sizeof line, LineCharTimeoutMs, start, WaitForOkMs) == 0) {
             idleUntilInput(port, start, WaitForOkMs);
             continue;
+        }
+        if (answer && line[0] != '\0') {
+            *answer = line;
         }
         if (std::strstr(line, OkMarker)) {
             return true;

@@ -66,6 +66,9 @@ constexpr uint32_t LineFinishMs = LineCharTimeoutMs;
 int readLineWithin(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs,
                    uint32_t windowStart, uint32_t windowMs);
 bool waitForOk(SerialPort port);
+// The same, leaving in answer the last non-empty line it read (the "ERROR" line, the echo, ...;
+// empty when nothing came), for saying why a command failed.
+bool waitForOk(SerialPort port, std::string* answer);
 void drainInput(SerialPort port);
 bool pingModem(SerialPort port, uint32_t limitMs);
 

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -187,29 +188,72 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
+namespace {
+
+PortOpenError openErrorFor(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV: return PortOpenError::NoDevice;  // the entry is there, its device is not
+    case EACCES:
+    case EPERM: return PortOpenError::Denied;
+    case EBUSY: return PortOpenError::Busy;
+    case ENOTTY: return PortOpenError::NotSerial;
+    default: return PortOpenError::Failed;
+    }
+}
+
+// Closes a descriptor that will not become a port and says why.
+std::unique_ptr<PortDevice> refuse(int fd, bool exclusiveFlagSet, PortOpenError why)
+{
+    if (exclusiveFlagSet) {
+        ioctl(fd, TIOCNXCL);
+    }
+    ::close(fd);
+    setPortOpenError(why);
+    return nullptr;
+}
+
+}  // namespace
+
+bool systemPortHasEntry(const std::string& portName)
 {
     std::string entry = portEntryPath(portName);
-    if (entry.empty()) {
+    struct stat st {};
+    return !entry.empty() && ::lstat(entry.c_str(), &st) == 0;
+}
+
+std::string portEntriesAdvice()
+{
+    return "COM ports are entries in " + hostDirectory() +
+           "/ports: link comN there to the modem's serial device (README, \"Using a real modem\")";
+}
+
+std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
+{
+    if (!systemPortHasEntry(portName)) {
+        setPortOpenError(PortOpenError::NoEntry);
         return nullptr;
     }
+    std::string entry = portEntryPath(portName);
     int fd = ::open(entry.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        setPortOpenError(openErrorFor(errno));
         return nullptr;
     }
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return nullptr;
+    if (!isatty(fd)) {
+        return refuse(fd, false, PortOpenError::NotSerial);
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return refuse(fd, false, PortOpenError::Busy);
     }
     bool exclusiveFlagSet = ioctl(fd, TIOCEXCL) == 0;
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
-        if (exclusiveFlagSet) {
-            ioctl(fd, TIOCNXCL);
-        }
-        ::close(fd);
-        return nullptr;
+        return refuse(fd, exclusiveFlagSet, PortOpenError::Failed);
     }
     // Hardware flow control stays as the driver reports it; everything else is a raw 8N1 line.
     tcflag_t flowControl = tio.c_cflag & CRTSCTS;
@@ -222,11 +266,7 @@ std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t
     cfsetispeed(&tio, speedFor(baud));
     cfsetospeed(&tio, speedFor(baud));
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        if (exclusiveFlagSet) {
-            ioctl(fd, TIOCNXCL);
-        }
-        ::close(fd);
-        return nullptr;
+        return refuse(fd, exclusiveFlagSet, PortOpenError::Failed);
     }
     return std::make_unique<TtyPort>(fd, exclusiveFlagSet);
 }
