@@ -3,9 +3,13 @@
 #include "app/commands.h"
 #include "app/startup.h"
 #include "config/firmware_config.h"
+#include "upload/upload_job.h"
 #include "wizard/upgrade_wizard.h"
 
 namespace {
+
+constexpr int WizardSucceededStatus = 0;
+constexpr int WizardFailedStatus = 1;
 
 constexpr const char* ProductionNotBuiltText = "Tarvo32: the production-line dialog is not built yet\n";
 
@@ -21,7 +25,10 @@ int runStartedApplication()
     }
     runUpgradeWizard();
     runExitSteps();
-    return 0;
+    // For scripts: 0 only when the wizard said "Upload successfully"; a failure, a Cancel or a
+    // wizard that could not be shown is 1.
+    return uploadJobs[WizardJobIndex].phase.load(std::memory_order_relaxed) == Succeeded ? WizardSucceededStatus
+                                                                                          : WizardFailedStatus;
 }
 
 int runApplication()

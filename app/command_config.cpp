@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr const char* ConfigUsageText = "Usage: Tarvo32 config\n";
+
 constexpr unsigned char Delete = 0x7F;
 constexpr unsigned char C1Lead = 0xC2;  // UTF-8 of U+0080..U+009F: C2 80..C2 9F
 constexpr unsigned char C1First = 0x80;
@@ -20,6 +22,7 @@ int commandConfig(const Arguments& arguments)
 {
     if (!arguments.empty()) {
         std::fprintf(stderr, "Tarvo32: config takes no arguments (got '%s')\n", arguments.front().c_str());
+        std::fputs(ConfigUsageText, stderr);
         return UsageExitStatus;
     }
     initialiseProgramState();
