@@ -70,8 +70,7 @@ class DialogWindow : public QDialog {
 public:
     DialogWindow(QWidget* parent, std::function<void()> close) : QDialog(parent), close_(std::move(close))
     {
-        setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                       Qt::WindowCloseButtonHint);
+        setWindowFlags(FixedWindowFlags);
     }
 
 protected:
@@ -412,6 +411,8 @@ int QtBackend::runModal(WindowId window)
     }
     QWidget* top = r->top.data();
     top->setWindowModality(Qt::ApplicationModal);
+    // Making a window modal recomputes its flags and drops CustomizeWindowHint: set them again.
+    top->setWindowFlags(FixedWindowFlags);
     top->show();
     top->raise();
     top->activateWindow();
@@ -705,6 +706,8 @@ int QtBackend::messageBox(WindowId owner, const std::string& text, const std::st
     QMessageBox box(qtIcon(icon), toQt(caption), toQt(text), QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
+    // After the modality, which recomputes the flags and would drop CustomizeWindowHint.
+    box.setWindowFlags(FixedWindowFlags);
     // The wait cursor is for work in progress, not for a question to the user.
     bool waiting = waitCursor_ > 0;
     if (waiting) {
