@@ -62,6 +62,14 @@ bool holdsAny(const std::string& line, const char* const (&markers)[N])
 
 bool endsAnswer(const std::string& line) { return holdsAny(line, {OkMarker, ErrorMarker}); }
 
+// A dialogue's window: open until its time is up or the caller's waits have been called off
+// (a worker's stop, the search's Cancel), after which every wait ends at once and a loop that
+// only watched the time would go round without end.
+bool windowOpen(platform::Ticks start, uint32_t windowMs)
+{
+    return platform::elapsedSince(start) < windowMs && !waitAborted();
+}
+
 // One upper-cased answer line, or false when none was taken. When nothing is waiting the call
 // blocks until input arrives or the dialogue's own window closes, so the loops never spin; the
 // window itself is still tested by the caller before each line.
@@ -90,7 +98,7 @@ bool awaitMarker(SerialPort port, uint32_t windowMs, int32_t capacity, uint32_t 
 {
     platform::Ticks start = platform::tickCount();
     std::string line;
-    while (platform::elapsedSince(start) < windowMs) {
+    while (windowOpen(start, windowMs)) {
         if (nextLine(port, start, windowMs, capacity, charTimeoutMs, line) && holdsAny(line, markers)) {
             return true;
         }
@@ -105,7 +113,7 @@ bool awaitMarker(SerialPort port, uint32_t windowMs, int32_t capacity, uint32_t 
 void finishAnswer(SerialPort port, platform::Ticks start, uint32_t windowMs)
 {
     std::string line;
-    while (platform::elapsedSince(start) < windowMs) {
+    while (windowOpen(start, windowMs)) {
         if (nextLine(port, start, windowMs, ProbeLineCapacity, LineCharTimeoutMs, line) && endsAnswer(line)) {
             break;
         }
@@ -154,7 +162,7 @@ uint32_t testKernelMode(SerialPort port, ProbeReport* report)
     std::string identification;  // the first line of the answer that is not its echo or end
     std::string line;
     std::string raw;
-    while (platform::elapsedSince(start) < Ati9WindowMs) {
+    while (windowOpen(start, Ati9WindowMs)) {
         if (!nextLine(port, start, Ati9WindowMs, ProbeLineCapacity, LineCharTimeoutMs, line, &raw)) {
             continue;
         }
@@ -215,7 +223,7 @@ bool checkAti1Key(SerialPort port, ProbeReport* report)
         }
         return false;
     };
-    while (platform::elapsedSince(start) < Ati1WindowMs) {
+    while (windowOpen(start, Ati1WindowMs)) {
         if (!nextLine(port, start, Ati1WindowMs, ProbeLineCapacity, LineCharTimeoutMs, line, &raw)) {
             continue;
         }
@@ -284,7 +292,7 @@ bool checkFirmwareVersion(SerialPort port, std::string* modemVersion)
     std::string reference = upper(FirmwareConfig.Firmware_check_version_VER);
     bool passWhenLower = FirmwareConfig.Firmware_check_version_LE;
     std::string line;
-    while (platform::elapsedSince(start) < VersionWindowMs) {
+    while (windowOpen(start, VersionWindowMs)) {
         if (!nextLine(port, start, VersionWindowMs, ProbeLineCapacity, LineCharTimeoutMs, line)) {
             continue;
         }
@@ -330,7 +338,7 @@ uint32_t ati1FollowUp(SerialPort port, uint32_t flags)
     bool answered = false;
     std::string line;
     while (!answered) {
-        if (platform::elapsedSince(start) >= Ati1FollowUpWindowMs) {
+        if (!windowOpen(start, Ati1FollowUpWindowMs)) {
             return flags;
         }
         if (!nextLine(port, start, Ati1FollowUpWindowMs, ProbeLineCapacity, LineCharTimeoutMs, line)) {
@@ -362,7 +370,7 @@ uint32_t kernelFollowUp(SerialPort port, uint32_t flags)
     platform::Ticks start = platform::tickCount();
     std::string line;
     for (;;) {
-        if (platform::elapsedSince(start) >= KernelFollowUpWindowMs) {
+        if (!windowOpen(start, KernelFollowUpWindowMs)) {
             return flags;
         }
         if (!nextLine(port, start, KernelFollowUpWindowMs, KernelFollowUpLineCapacity, LineCharTimeoutMs, line)) {

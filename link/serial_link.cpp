@@ -9,6 +9,10 @@
 namespace {
 
 thread_local const std::atomic<int32_t>* stopFlag = nullptr;
+thread_local ScopedWaitWatch* waitWatch = nullptr;
+
+// Waits are cut into slices when something may want them to end early.
+bool waitsAreWatched() { return stopFlag != nullptr || waitWatch != nullptr; }
 
 constexpr const char* PingCommand = "AT\r";
 constexpr const char* OkMarker = "OK";
@@ -23,11 +27,36 @@ ScopedWaitAbort::ScopedWaitAbort(const std::atomic<int32_t>& keepRunning) : prev
 
 ScopedWaitAbort::~ScopedWaitAbort() { stopFlag = previous_; }
 
-bool waitAborted() { return stopFlag && stopFlag->load(std::memory_order_relaxed) == 0; }
+ScopedWaitWatch::ScopedWaitWatch(std::function<bool()> stillWanted)
+    : stillWanted_(std::move(stillWanted)), previous_(waitWatch)
+{
+    waitWatch = this;
+}
+
+ScopedWaitWatch::~ScopedWaitWatch() { waitWatch = previous_; }
+
+bool waitAborted()
+{
+    if (stopFlag && stopFlag->load(std::memory_order_relaxed) == 0) {
+        return true;
+    }
+    ScopedWaitWatch* watch = waitWatch;
+    if (watch == nullptr) {
+        return false;
+    }
+    if (!watch->givenUp_ && watch->stillWanted_) {
+        // Whatever it does (a message pump) must not see this watch ask again from inside.
+        waitWatch = nullptr;
+        bool wanted = watch->stillWanted_();
+        waitWatch = watch;
+        watch->givenUp_ = !wanted;
+    }
+    return watch->givenUp_;
+}
 
 void pauseMs(uint32_t ms)
 {
-    if (!stopFlag) {
+    if (!waitsAreWatched()) {
         platform::sleepMs(ms);
         return;
     }
@@ -107,7 +136,7 @@ bool waitForInput(SerialPort port, uint32_t timeoutMs)
         pauseMs(timeoutMs);
         return false;
     }
-    if (!stopFlag) {
+    if (!waitsAreWatched()) {
         return device->waitReadable(timeoutMs);
     }
     platform::Ticks start = platform::tickCount();

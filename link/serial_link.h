@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 using SerialPort = int32_t;
@@ -89,7 +90,29 @@ private:
     const std::atomic<int32_t>* previous_;
 };
 
-// True when this thread's stop request (ScopedWaitAbort) has been made.
+// The same for a caller on a thread that has no worker's flag but must stay responsive (the modem
+// search on the UI thread): while a ScopedWaitWatch is alive, the waits of that thread are taken
+// in slices of at most WaitAbortSliceMs and call stillWanted between them; once it answers false,
+// this and every later wait of the scope end at once, as a time-out would. stillWanted may pump
+// the window system's messages; it decides itself how often that is worth doing.
+class ScopedWaitWatch {
+public:
+    explicit ScopedWaitWatch(std::function<bool()> stillWanted);
+    ~ScopedWaitWatch();
+    ScopedWaitWatch(const ScopedWaitWatch&) = delete;
+    ScopedWaitWatch& operator=(const ScopedWaitWatch&) = delete;
+
+    bool givenUp() const { return givenUp_; }
+
+private:
+    friend bool waitAborted();
+    std::function<bool()> stillWanted_;
+    ScopedWaitWatch* previous_;
+    bool givenUp_ = false;
+};
+
+// True when this thread's stop request (ScopedWaitAbort) has been made, or its ScopedWaitWatch
+// has given up.
 bool waitAborted();
 // Sleep that ends early when this thread's stop request is made.
 void pauseMs(uint32_t ms);
