@@ -91,11 +91,18 @@ TEST_F(UpgradeE2eTest, ModemPulledOutMidTransferFailsSoon)
 }
 
 // Ctrl-C during a transfer at the real line speed: the run ends through its normal end within a
-// fraction of a second, fails, and the port is free again for the next program.
-TEST_F(UpgradeE2eTest, InterruptEndsTheRunAndReleasesThePort)
+// fraction of a second, fails, says why and what to do, and the port is free again. The modem
+// gives up its upload mode and comes back in its boot loader (kernel mode), and the upgrade run
+// again from there puts the image on it byte for byte.
+TEST_F(UpgradeE2eTest, AnInterruptedUpgradeRunAgainSucceedsFromKernelMode)
 {
-    delivery_.addFile("nelta.bin", image(256 * 1024));
-    e2e::ModemSim modem(host_.path(), "COM5", {"--baud", "115200"});
+    const uint32_t giveUpMs = 5000;  // above the 3 s the sender waits after the first NAK
+    const std::string firmware = image(48 * 1024);
+    delivery_.addFile("nelta.bin", firmware);
+    const std::string received = host_.file("received.bin");
+    e2e::ModemSim modem(host_.path(), "COM5",
+                        {"--baud", "115200", "--give-up", std::to_string(giveUpMs), "--image-out", received,
+                         "--image-size", std::to_string(firmware.size())});
     ASSERT_TRUE(modem.ready());
 
     e2e::Process upgrade(delivery_.executable(), {"upgrade", "COM5"}, env());
@@ -115,10 +122,15 @@ TEST_F(UpgradeE2eTest, InterruptEndsTheRunAndReleasesThePort)
     EXPECT_NE(upgrade.err().find("COM5: stopped by the user\nThe modem may be left without working firmware"),
               std::string::npos) << upgrade.err();
 
-    // The modem gives up its upload mode after its idle time, and then answers a new program on
-    // the same port: the interrupted run did not keep the port.
-    std::this_thread::sleep_for(std::chrono::milliseconds(modemsim::ReceiverIdleMs + 500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(giveUpMs + 500));
     e2e::RunResult probe = e2e::run(delivery_.executable(), {"probe", "COM5"}, env());
+    EXPECT_EQ(probe.out, "COM5 found kernel 0xC0000000\n") << probe.err;
+
+    e2e::RunResult again = e2e::run(delivery_.executable(), {"upgrade", "COM5"}, env());
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(lastLine(again.out), "Succeeded");
+    EXPECT_EQ(e2e::readFile(received), firmware);
+    probe = e2e::run(delivery_.executable(), {"probe", "COM5"}, env());
     EXPECT_EQ(probe.out, "COM5 found normal 0x80000000\n") << probe.err;
 }
 
