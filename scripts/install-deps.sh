@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
-          qt6-base-dev fonts-liberation xvfb xauth)
+          qt6-base-dev fonts-liberation xvfb xauth
+          clang libclang-rt-14-dev)  # clang and libFuzzer for the fuzz targets
 
 missing=()
 for p in "${packages[@]}"; do
