@@ -211,6 +211,16 @@ bool sendImage(UploadJob& job, SerialPort port, platform::InputFile& file)
     uint8_t data[BlockDataSize];
     uint8_t block[BlockSize];
     for (;;) {
+        // The next block is read and laid out first, so that nothing but the purge lies between
+        // the pause and the block on the line.
+        int m = file.read(data, BlockDataSize);
+        if (file.failed()) {
+            fail(job, ReasonImageUnreadable, detailOf(0, FirmwareConfig.FirmwarePath));
+            return false;
+        }
+        if (m > 0) {
+            buildBlock(number, data, m, block);
+        }
         pauseMs(BlockPauseMs);
         if (stopRequested(job)) {
             fail(job, ReasonStopped);
@@ -223,15 +233,9 @@ bool sendImage(UploadJob& job, SerialPort port, platform::InputFile& file)
         // sender one block ahead of the receiver for the rest of the file, and a NAK then lands
         // on the wrong block. Repetitions of one block still follow at once, without a purge.
         purgePort(port);
-        int m = file.read(data, BlockDataSize);
-        if (file.failed()) {
-            fail(job, ReasonImageUnreadable, detailOf(0, FirmwareConfig.FirmwarePath));
-            return false;
-        }
         if (m <= 0) {
             break;
         }
-        buildBlock(number, data, m, block);
         int reply = NoReply;
         switch (transmitBlock(port, block, reply)) {
         case BlockOutcome::Acknowledged: break;
@@ -431,6 +435,10 @@ int awaitReply(SerialPort port)
 {
     platform::Ticks start = platform::tickCount();
     for (;;) {
+        // Waiting comes first: just after a block its answer cannot be there yet, and asking the
+        // port anyway would cost a system call per block for nothing.
+        uint32_t left = remainingOf(start, AckWaitMs);
+        bool ready = left > 0 && !waitAborted() && waitForInput(port, left);
         uint8_t byte = 0;
         int32_t got = readBytes(port, &byte, 1);
         if (got == 1) {
@@ -439,11 +447,9 @@ int awaitReply(SerialPort port)
         if (got < 0) {
             return PortGone;
         }
-        uint32_t left = remainingOf(start, AckWaitMs);
-        if (left == 0 || waitAborted()) {
+        if (!ready && (remainingOf(start, AckWaitMs) == 0 || waitAborted())) {
             return NoReply;
         }
-        waitForInput(port, left);
     }
 }
 
