@@ -3,7 +3,15 @@
 #include "config/firmware_config.h"
 #include "production/production_dialog.h"
 #include "drivers/page55.h"
+#include "upload/upload_job.h"
 #include "wizard/upgrade_wizard.h"
+
+namespace {
+
+constexpr int WizardSucceededStatus = 0;
+constexpr int WizardFailedStatus = 1;
+
+}  // namespace
 
 int runStartedApplication()
 {
@@ -19,7 +27,10 @@ int runStartedApplication()
         runUpgradeWizard(FirmwareConfig.Windows_ChgDrv_and_Reboot ? &page55 : nullptr);
     }
     runExitSteps();
-    return 0;
+    // For scripts: 0 only when the wizard said "Upload successfully"; a failure, a Cancel or a
+    // wizard that could not be shown is 1.
+    return uploadJobs[WizardJobIndex].phase.load(std::memory_order_relaxed) == Succeeded ? WizardSucceededStatus
+                                                                                          : WizardFailedStatus;
 }
 
 int runApplication()

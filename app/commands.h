@@ -25,3 +25,11 @@ int commandDrivers(const Arguments&);  // app/command_drivers.cpp
 // Port words ("COM3" or "3") are read with platform::parsePortArgument (platform/com_port_name.h).
 // An upload phase in words for progress lines: "transferring", "failed", ...
 const char* phaseWords(int32_t phase);
+
+// The text with its control characters shown as \x1b (C0, DEL and the UTF-8 of the C1 range);
+// line ends stay. For values written to a terminal.
+std::string terminalSafe(const std::string& text);
+
+// Warns on stderr when there is no Tarvo32.ini beside the executable that the reader can use
+// (absent, not a regular file, not text): every value is then a default.
+void warnWithoutIni();

@@ -18,7 +18,9 @@ constexpr const char* UsageText =
     "\n"
     "Commands:\n"
     "  config            print the configuration read from Tarvo32.ini beside the executable\n"
-    "  probe [PORT...]   look for a modem on the ports (COM3 or 3; default COM1 to COM8)\n"
+    "  probe [--json] [PORT...]\n"
+    "                    look for a modem on the ports (COM3 or 3; default COM1 to COM8);\n"
+    "                    --json: one JSON object per port\n"
     "  upgrade PORT      upload the firmware to the modem on PORT\n"
     "  production [--json] [--watch] [PORT...]\n"
     "                    the production-line station without its window: upgrade the modems on\n"
@@ -51,12 +53,17 @@ int main(int argc, char** argv)
     }
     std::string command = argv[1];
     Arguments rest(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(UsageText, stdout);
-        return 0;
-    }
-    if (command == "--version") {
-        std::printf("Tarvo32 %s\n", TARVO_VERSION);
+    if (command == "--help" || command == "-h" || command == "help" || command == "--version") {
+        if (!rest.empty()) {
+            std::fprintf(stderr, "Tarvo32: %s takes no arguments (got '%s')\n\n", command.c_str(), rest.front().c_str());
+            std::fputs(UsageText, stderr);
+            return UsageExitStatus;
+        }
+        if (command == "--version") {
+            std::printf("Tarvo32 %s\n", TARVO_VERSION);
+        } else {
+            std::fputs(UsageText, stdout);
+        }
         return 0;
     }
     if (command == "config") {

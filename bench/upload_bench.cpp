@@ -7,7 +7,14 @@
 //
 // The limit for this sender, per 128-byte block: 132 bytes at 10 bits per byte on the wire,
 // the 2 ms pause before the block and the ACK byte coming back.
+//
+// --peer-sx SX: side by side, one modemsim receiver takes the same image first from lrzsz's
+// `sx -X` (whose limit has no pause: 133 bytes on the line per block), then from this sender,
+// and each rate is reported as a share of its own limit.
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <signal.h>
 #include <spawn.h>
@@ -50,6 +57,9 @@ double blockLimitSeconds()
 }
 
 double limitBytesPerSecond() { return BlockDataSize / blockLimitSeconds(); }
+
+// A sender without the pause: the block and its ACK on the line, nothing else.
+double peerLimitBytesPerSecond() { return BlockDataSize / ((BlockSize + 1) * BitsPerByte / LineBaud); }
 
 double cpuSeconds()
 {
@@ -114,6 +124,100 @@ private:
     pid_t pid_ = -1;
     std::FILE* output_ = nullptr;
 };
+
+std::vector<RunFigures> uploadAtOnce(int count);
+
+// The receiver's side of the dialogue up to its first NAK, on the modem's pseudo-terminal: the
+// NAK is left unread, for the sender started next. Gives the open descriptor, or -1.
+int modemReadyToReceive(const std::string& entry)
+{
+    int fd = open(entry.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        return -1;
+    }
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B115200);
+    tcsetattr(fd, TCSANOW, &tio);
+    const char command[] = "ATUPX\r";
+    std::string seen;
+    bool prompted = write(fd, command, sizeof command - 1) == static_cast<ssize_t>(sizeof command - 1);
+    while (prompted && seen.find('?') == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        char buf[64];
+        ssize_t n = poll(&p, 1, static_cast<int>(ReadyWaitMs)) > 0 ? read(fd, buf, sizeof buf) : -1;
+        if (n <= 0) {
+            prompted = false;
+            break;
+        }
+        seen.append(buf, static_cast<size_t>(n));
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (!prompted || write(fd, "Y\r", 2) != 2 || poll(&p, 1, static_cast<int>(ReadyWaitMs)) <= 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// lrzsz's `sx -X` sending the image to the modem behind the port: its transfer time, or 0.
+double peerTransferSeconds(const std::string& sx, int port)
+{
+    std::string entry = std::string(getenv("TARVO_HOST")) + "/ports/com" + std::to_string(port);
+    int fd = modemReadyToReceive(entry);
+    if (fd < 0) {
+        return 0;
+    }
+    int quiet = open("/dev/null", O_WRONLY);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, quiet, STDERR_FILENO);
+    std::vector<char*> argv{const_cast<char*>(sx.c_str()), const_cast<char*>("-X"),
+                            FirmwareConfig.FirmwarePath.data(), nullptr};
+    pid_t pid = -1;
+    auto start = SteadyClock::now();
+    int status = -1;
+    if (posix_spawn(&pid, sx.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        waitpid(pid, &status, 0);
+    }
+    double seconds = secondsSince(start);
+    posix_spawn_file_actions_destroy(&actions);
+    close(quiet);
+    close(fd);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : 0;
+}
+
+bool reportSideBySide(const std::string& modemProgram, const std::string& sx)
+{
+    ModemProgram modem(modemProgram, FirmwareConfig.ComBase);
+    if (!modem.ready()) {
+        std::fprintf(stderr, "upload_bench: %s did not get ready\n", modemProgram.c_str());
+        return false;
+    }
+    double cpuBefore = cpuSeconds();
+    auto wallStart = SteadyClock::now();
+    std::vector<RunFigures> figures = uploadAtOnce(1);
+    double wall = secondsSince(wallStart);
+    double cpu = cpuSeconds() - cpuBefore;
+    double peerSeconds = peerTransferSeconds(sx, FirmwareConfig.ComBase);
+
+    double ours = figures[0].transferSeconds > 0 ? ImageBytes / figures[0].transferSeconds : 0;
+    double peer = peerSeconds > 0 ? ImageBytes / peerSeconds : 0;
+    double oursShare = ours / limitBytesPerSecond();
+    double peerShare = peer / peerLimitBytesPerSecond();
+    std::printf("side by side, one modemsim receiver paced at %u baud, %u bytes each\n", LineBaud, ImageBytes);
+    std::printf("  sx -X      %s transfer %6.2f s  %7.1f B/s  %5.1f %% of its limit (%.1f B/s, no pause)\n",
+                peer > 0 ? "ok    " : "FAILED", peerSeconds, peer, 100.0 * peerShare, peerLimitBytesPerSecond());
+    std::printf("  Tarvo32    %s transfer %6.2f s  %7.1f B/s  %5.1f %% of its limit (%.1f B/s, 2 ms pause)\n",
+                figures[0].succeeded ? "ok    " : "FAILED", figures[0].transferSeconds, ours, 100.0 * oursShare,
+                limitBytesPerSecond());
+    std::printf("  Tarvo32 CPU %.3f s in %.2f s wall: %.2f %% (the whole run, probe and pauses included)\n\n", cpu,
+                wall, 100.0 * cpu / wall);
+    return figures[0].succeeded && peer > 0 && oursShare >= peerShare && cpu / wall < 0.005;
+}
 
 // Runs one upload per port at once and watches them.
 std::vector<RunFigures> uploadAtOnce(int count)
@@ -216,13 +320,20 @@ bool report(const char* title, int count, const std::string& modemProgram)
 int main(int argc, char** argv)
 {
     std::string modemProgram;
+    std::string sx;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--modemsim") == 0 && i + 1 < argc) {
             modemProgram = argv[++i];
+        } else if (std::strcmp(argv[i], "--peer-sx") == 0 && i + 1 < argc) {
+            sx = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: upload_bench [--modemsim PATH]\n");
+            std::fprintf(stderr, "usage: upload_bench [--modemsim PATH [--peer-sx SX]]\n");
             return 2;
         }
+    }
+    if (!sx.empty() && modemProgram.empty()) {
+        std::fprintf(stderr, "upload_bench: --peer-sx needs --modemsim (a receiver on a pseudo-terminal)\n");
+        return 2;
     }
 
     char pattern[] = "/tmp/tarvo-bench-XXXXXX";
@@ -250,9 +361,14 @@ int main(int argc, char** argv)
 
     std::printf("limit for this sender at %u baud: %.1f payload bytes/s (%.3f ms per block)\n\n", LineBaud,
                 limitBytesPerSecond(), blockLimitSeconds() * 1000.0);
-    bool ok = report("one modem", 1, modemProgram);
-    ok = report("one modem", 1, modemProgram) && ok;
-    ok = report("eight modems at once", 8, modemProgram) && ok;
+    bool ok = true;
+    if (!sx.empty()) {
+        ok = reportSideBySide(modemProgram, sx);
+    } else {
+        ok = report("one modem", 1, modemProgram);
+        ok = report("one modem", 1, modemProgram) && ok;
+        ok = report("eight modems at once", 8, modemProgram) && ok;
+    }
 
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);

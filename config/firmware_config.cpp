@@ -86,6 +86,8 @@ std::string readPreUploadCommandFrom(const std::string& iniFile, int index)
 
 std::string readPreUploadCommand(int index) { return readPreUploadCommandFrom(iniPath(), index); }
 
+bool iniFileUsable() { return profileFileReadable(iniPath()); }
+
 std::string formatFirmwareConfig(const FirmwareConfigRecord& config)
 {
     std::string out;

@@ -44,6 +44,9 @@ constexpr const char* PreUploadSection = "AT_COMMAND_BEFORE_UPLOAD";
 // ProgramDirectory + "Tarvo32.ini".
 std::string iniPath();
 
+// True when Tarvo32.ini exists and the reader can use it; otherwise every field is a default.
+bool iniFileUsable();
+
 // Reads every INFO key of programDirectory + "Tarvo32.ini" in table order into FirmwareConfig and
 // computes the derived fields (paths based on programDirectory). Cannot fail: a missing file or
 // key gives the defaults.

@@ -3,21 +3,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <system_error>
+
+#include "platform/file_reading.h"
 
 namespace {
 
 // The file is read in pieces so that neither a huge file nor a huge line costs more than a few
 // pieces of memory.
 constexpr size_t ReadChunkBytes = 64 * 1024;
-// A line keeps at most this much of its text (plus the caller's names and buffer): enough for
-// any name worth matching and any value the caller can take. The rest of a longer line is only
-// watched for its last non-blank character, which decides whether the value was quoted.
-constexpr size_t LineKeepBytes = 64 * 1024;
-
 constexpr unsigned char Utf8Bom[] = {0xEF, 0xBB, 0xBF};
 constexpr unsigned char Utf16LeBom[] = {0xFF, 0xFE};
 constexpr unsigned char Utf16BeBom[] = {0xFE, 0xFF};
@@ -37,17 +32,6 @@ bool equalsNoCase(std::string_view a, std::string_view b)
         }
     }
     return true;
-}
-
-std::string_view trimBlanks(std::string_view s)
-{
-    while (!s.empty() && isBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && isBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 // The caller's names lose spaces only: a tab in a requested name is part of it.
@@ -75,13 +59,86 @@ std::string cutToBuffer(std::string_view s, size_t bufferSize)
     return std::string(s.substr(0, bufferSize - 1));
 }
 
+// One part of a line (a section name, a key name, a value) taken character by character with its
+// surrounding blanks dropped, keeping at most `limit` characters of it: enough to compare it with
+// a wanted name or to fill the caller's buffer. Its full length and last character are counted,
+// so a line of any length reads by the same rules as a short one, in bounded memory.
+class LinePart {
+public:
+    explicit LinePart(size_t limit) : limit_(limit) {}
+
+    void reset()
+    {
+        kept_.clear();
+        blanks_.clear();
+        pendingBlanks_ = 0;
+        length_ = 0;
+        last_ = 0;
+    }
+
+    void add(char c)
+    {
+        if (isBlank(c)) {
+            if (length_ == 0) {
+                return;  // leading blanks never count
+            }
+            // Blanks count only once a character follows them: trailing ones are dropped.
+            ++pendingBlanks_;
+            if (kept_.size() + blanks_.size() < limit_) {
+                blanks_.push_back(c);
+            }
+            return;
+        }
+        if (pendingBlanks_ != 0) {
+            keep(blanks_);
+            length_ += pendingBlanks_;
+            pendingBlanks_ = 0;
+            blanks_.clear();
+        }
+        if (kept_.size() < limit_) {
+            kept_.push_back(c);
+        }
+        ++length_;
+        last_ = c;
+    }
+
+    bool equalsName(std::string_view name) const { return length_ == name.size() && equalsNoCase(kept_, name); }
+
+    // The value as the caller gets it: one pair of matching quotes around the whole of it goes,
+    // then it is cut to the buffer.
+    std::string value(size_t bufferSize) const
+    {
+        std::string_view kept(kept_);
+        bool quoted = length_ >= 2 && (kept.front() == '"' || kept.front() == '\'') && last_ == kept.front();
+        if (quoted) {
+            kept = kept.substr(1, length_ - 2);
+        }
+        return cutToBuffer(kept, bufferSize);
+    }
+
+private:
+    void keep(const std::string& text)
+    {
+        size_t room = limit_ - std::min(limit_, kept_.size());
+        kept_.append(text, 0, std::min(room, text.size()));
+    }
+
+    size_t limit_;
+    std::string kept_;
+    std::string blanks_;
+    size_t pendingBlanks_ = 0;
+    size_t length_ = 0;
+    char last_ = 0;
+};
+
 // Follows the file line by line looking for one key in the first section of one name, and
-// stops as soon as the answer is known.
+// stops as soon as the answer is known. Nothing of a line is kept beyond what the decision
+// needs, so neither a huge file nor a huge line costs more than a few small buffers.
 class KeySearch {
 public:
     KeySearch(std::string_view section, std::string_view key, size_t bufferSize)
-        : section_(section), key_(key), bufferSize_(bufferSize),
-          keepLimit_(LineKeepBytes + section.size() + key.size() + bufferSize)
+        : section_(section), key_(key), bufferSize_(bufferSize), header_(section.size() + 1),
+          name_(key.size() + 1), value_(bufferSize + 1)
     {
     }
 
@@ -92,17 +149,8 @@ public:
             char c = text[i];
             if (c == '\r' || c == '\n') {
                 endLine();
-            } else if (line_.empty() && !overflow_ && isBlank(c)) {
-                // Leading blanks never count, so they don't use up the kept part of the line.
             } else {
-                if (line_.size() < keepLimit_) {
-                    line_.push_back(c);
-                } else {
-                    overflow_ = true;
-                }
-                if (!isBlank(c)) {
-                    lastNonBlank_ = c;
-                }
+                take(c);
             }
         }
         return decided_;
@@ -118,90 +166,96 @@ public:
     }
 
     bool found() const { return found_; }
-    const std::string& value() const { return value_; }
+    const std::string& value() const { return result_; }
 
 private:
-    void endLine()
+    enum class Part { LineStart, Header, Name, Value, Ignored };
+
+    void take(char c)
     {
-        handleLine();
-        line_.clear();
-        overflow_ = false;
-        lastNonBlank_ = 0;
+        switch (part_) {
+        case Part::LineStart:
+            if (isBlank(c)) {
+                return;
+            }
+            if (c == '[') {
+                part_ = Part::Header;
+                header_.reset();
+            } else if (!inSection_ || c == ';') {
+                part_ = Part::Ignored;  // outside the section, or a comment
+            } else {
+                part_ = Part::Name;
+                name_.reset();
+                takeName(c);
+            }
+            return;
+        case Part::Header:
+            if (c == ']') {
+                endHeader();  // text after the first ']' is ignored
+                part_ = Part::Ignored;
+            } else {
+                header_.add(c);
+            }
+            return;
+        case Part::Name:
+            takeName(c);
+            return;
+        case Part::Value:
+            value_.add(c);
+            return;
+        case Part::Ignored:
+            return;
+        }
     }
 
-    void handleLine()
+    void takeName(char c)
     {
-        std::string_view line(line_);
-        if (!overflow_) {
-            line = trimBlanks(line);
-        }
-        if (line.empty()) {
+        if (c != '=') {
+            name_.add(c);
             return;
         }
-        if (line.front() == '[') {
-            handleSectionHeader(line.substr(1));
-            return;
+        if (name_.equalsName(key_)) {
+            part_ = Part::Value;
+            value_.reset();
+        } else {
+            part_ = Part::Ignored;
         }
-        if (!inSection_ || line.front() == ';') {
-            return;
-        }
-        size_t equals = line.find('=');
-        if (equals == std::string_view::npos) {
-            return;
-        }
-        if (!equalsNoCase(trimBlanks(line.substr(0, equals)), key_)) {
-            return;
-        }
-        std::string_view value = line.substr(equals + 1);
-        while (!value.empty() && isBlank(value.front())) {
-            value.remove_prefix(1);
-        }
-        value_ = cutToBuffer(stripQuotes(value), bufferSize_);
-        found_ = true;
-        decided_ = true;
     }
 
-    void handleSectionHeader(std::string_view rest)
+    void endHeader()
     {
-        size_t close = rest.find(']');
-        bool nameComplete = close != std::string_view::npos || !overflow_;
-        std::string_view name = trimBlanks(rest.substr(0, close));
         if (inSection_) {
             // A later section of the same name is never looked at, so the key is absent.
             decided_ = true;
             return;
         }
-        inSection_ = nameComplete && equalsNoCase(name, section_);
+        inSection_ = header_.equalsName(section_);
     }
 
-    // One pair of matching quotes around the whole value goes. When the line was too long to
-    // keep, the closing quote lies beyond the kept part and falls outside the result anyway.
-    std::string_view stripQuotes(std::string_view value) const
+    void endLine()
     {
-        if (value.empty() || (value.front() != '"' && value.front() != '\'')) {
-            return value;
+        if (part_ == Part::Header) {
+            endHeader();  // a missing ']' ends the name at the line end
+        } else if (part_ == Part::Value) {
+            result_ = value_.value(bufferSize_);
+            found_ = true;
+            decided_ = true;
         }
-        if (overflow_) {
-            return lastNonBlank_ == value.front() ? value.substr(1) : value;
-        }
-        if (value.size() >= 2 && value.back() == value.front()) {
-            return value.substr(1, value.size() - 2);
-        }
-        return value;
+        part_ = Part::LineStart;
     }
 
     std::string_view section_;
     std::string_view key_;
     size_t bufferSize_;
-    size_t keepLimit_;
+    LinePart header_;
+    LinePart name_;
+    LinePart value_;
 
-    std::string line_;
-    bool overflow_ = false;
-    char lastNonBlank_ = 0;
+    Part part_ = Part::LineStart;
     bool inSection_ = false;
     bool decided_ = false;
     bool found_ = false;
-    std::string value_;
+    std::string result_;
 };
 
 // Turns UTF-16 LE text into UTF-8 piece by piece; a unit or a surrogate pair split between two
@@ -301,12 +355,9 @@ enum class SearchResult { Found, NotFound, FileAbsent };
 // Runs the search over the file. FileAbsent when the file can't be used as an INI file at all.
 SearchResult searchFile(const std::string& path, KeySearch& search)
 {
-    std::error_code error;
-    if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
-        return SearchResult::FileAbsent;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Anything but a regular file counts as absent, and is never waited for (a FIFO).
+    platform::InputFile in;
+    if (in.open(path) != platform::FileOpenResult::Opened) {
         return SearchResult::FileAbsent;
     }
 
@@ -318,9 +369,8 @@ SearchResult searchFile(const std::string& path, KeySearch& search)
     bool textEnded = false;
 
     while (!textEnded) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        size_t n = static_cast<size_t>(in.gcount());
-        if (in.bad()) {
+        size_t n = static_cast<size_t>(in.read(chunk.data(), static_cast<int>(chunk.size())));
+        if (in.failed()) {
             return SearchResult::FileAbsent;
         }
         if (n == 0) {
@@ -390,6 +440,13 @@ std::string getPrivateProfileString(const std::string& section, const std::strin
     return fallback;
 }
 
+bool profileFileReadable(const std::string& path)
+{
+    // A key no line can hold: the whole text is read, and only whether it could be says anything.
+    KeySearch search("", "\n", 0);
+    return searchFile(path, search) != SearchResult::FileAbsent;
+}
+
 bool profileFlag(const std::string& text)
 {
     std::string upper(text);
@@ -399,8 +456,8 @@ bool profileFlag(const std::string& text)
 
 bool profileFileHasUtf8Mark(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    platform::InputFile in;
     unsigned char head[sizeof Utf8Bom] = {};
-    in.read(reinterpret_cast<char*>(head), sizeof head);
-    return in.gcount() == static_cast<std::streamsize>(sizeof head) && std::memcmp(head, Utf8Bom, sizeof head) == 0;
+    return in.open(path) == platform::FileOpenResult::Opened && in.read(head, sizeof head) == sizeof head &&
+           std::memcmp(head, Utf8Bom, sizeof head) == 0;
 }

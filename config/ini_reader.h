@@ -32,6 +32,9 @@ std::string getPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& defaultValue, const std::string& path,
                                     size_t bufferSize = ProfileBufferSize);
 
+// False when the file counts as absent (missing, not a regular file, not text, unreadable).
+bool profileFileReadable(const std::string& path);
+
 // The boolean rule of the configuration: set when the upper-cased text contains "TRUE".
 bool profileFlag(const std::string& text);
 

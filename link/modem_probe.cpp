@@ -15,6 +15,8 @@ constexpr const char* AtfCommand = "ATF\r";
 constexpr const char* AtvCommand = "ATV\r";
 
 constexpr const char* KernelMarker = "KERNEL";
+constexpr const char* Ati9Echo = "ATI9";  // the modem's echo of the command, upper-cased
+constexpr const char* Ati1Echo = "ATI1";
 constexpr const char* OkMarker = "OK";
 constexpr const char* ErrorMarker = "ERROR";
 constexpr const char* Rk420Marker = "RK420";
@@ -60,14 +62,22 @@ bool holdsAny(const std::string& line, const char* const (&markers)[N])
 
 bool endsAnswer(const std::string& line) { return holdsAny(line, {OkMarker, ErrorMarker}); }
 
+// A dialogue's window: open until its time is up or the caller's waits have been called off
+// (a worker's stop, the search's Cancel), after which every wait ends at once and a loop that
+// only watched the time would go round without end.
+bool windowOpen(platform::Ticks start, uint32_t windowMs)
+{
+    return platform::elapsedSince(start) < windowMs && !waitAborted();
+}
+
 // One upper-cased answer line, or false when none was taken. When nothing is waiting the call
 // blocks until input arrives or the dialogue's own window closes, so the loops never spin; the
 // window itself is still tested by the caller before each line.
 bool nextLine(SerialPort port, platform::Ticks start, uint32_t windowMs, int32_t capacity, uint32_t charTimeoutMs,
-              std::string& line)
+              std::string& line, std::string* raw = nullptr)
 {
     std::string buffer(static_cast<size_t>(capacity), '\0');
-    if (readLine(port, buffer.data(), capacity, charTimeoutMs) == 0) {
+    if (readLineWithin(port, buffer.data(), capacity, charTimeoutMs, start, windowMs) == 0) {
         uint32_t elapsed = platform::elapsedSince(start);
         if (elapsed < windowMs) {
             waitForInput(port, windowMs - elapsed);
@@ -75,6 +85,9 @@ bool nextLine(SerialPort port, platform::Ticks start, uint32_t windowMs, int32_t
         return false;
     }
     line = upper(buffer.c_str());
+    if (raw) {
+        *raw = buffer.c_str();
+    }
     return true;
 }
 
@@ -85,7 +98,7 @@ bool awaitMarker(SerialPort port, uint32_t windowMs, int32_t capacity, uint32_t 
 {
     platform::Ticks start = platform::tickCount();
     std::string line;
-    while (platform::elapsedSince(start) < windowMs) {
+    while (windowOpen(start, windowMs)) {
         if (nextLine(port, start, windowMs, capacity, charTimeoutMs, line) && holdsAny(line, markers)) {
             return true;
         }
@@ -100,7 +113,7 @@ bool awaitMarker(SerialPort port, uint32_t windowMs, int32_t capacity, uint32_t 
 void finishAnswer(SerialPort port, platform::Ticks start, uint32_t windowMs)
 {
     std::string line;
-    while (platform::elapsedSince(start) < windowMs) {
+    while (windowOpen(start, windowMs)) {
         if (nextLine(port, start, windowMs, ProbeLineCapacity, LineCharTimeoutMs, line) && endsAnswer(line)) {
             break;
         }
@@ -133,21 +146,29 @@ void resetIdentity(ModemIdentity& identity)
     identity.flags = 0;
 }
 
-uint32_t testKernelMode(SerialPort port)
+uint32_t testKernelMode(SerialPort port, ProbeReport* report)
 {
     std::string key = upper(FirmwareConfig.ATI9_key_string);
     purgePort(port);
     writeText(port, EchoSetupCommand);
-    waitForOk(port);
+    std::string setupAnswer;
+    waitForOk(port, &setupAnswer);
     // No purge here: the echo set-up's answer has been read, and an ATI9 answer that is quick
     // must not be thrown away with it.
     writeText(port, Ati9Command);
     platform::Ticks start = platform::tickCount();
     uint32_t flags = 0;
+    bool anyLine = false;
+    std::string identification;  // the first line of the answer that is not its echo or end
     std::string line;
-    while (platform::elapsedSince(start) < Ati9WindowMs) {
-        if (!nextLine(port, start, Ati9WindowMs, ProbeLineCapacity, LineCharTimeoutMs, line)) {
+    std::string raw;
+    while (windowOpen(start, Ati9WindowMs)) {
+        if (!nextLine(port, start, Ati9WindowMs, ProbeLineCapacity, LineCharTimeoutMs, line, &raw)) {
             continue;
+        }
+        anyLine = anyLine || !line.empty();
+        if (identification.empty() && !line.empty() && !holds(line, Ati9Echo) && !endsAnswer(line)) {
+            identification = raw;
         }
         if (holds(line, key)) {
             flags |= IdentityAti9Key;
@@ -157,6 +178,13 @@ uint32_t testKernelMode(SerialPort port)
         }
         if (endsAnswer(line)) {
             purgePort(port);
+            if (flags == 0 && report) {
+                // A bare end of answer when the echo set-up got none is that set-up's answer,
+                // come late.
+                bool lateSetupAnswer = identification.empty() && setupAnswer.empty();
+                report->result = lateSetupAnswer ? ProbeResult::AnsweredLate : ProbeResult::OtherMaker;
+                report->answer = identification;
+            }
             return flags;
         }
     }
@@ -164,23 +192,43 @@ uint32_t testKernelMode(SerialPort port)
         // The answer began in time but its end is still on the way; the next command must not
         // take that end for its own answer.
         finishAnswer(port, platform::tickCount(), Ati9AnswerTailMs);
+        return flags;
+    }
+    if (report) {
+        if (!identification.empty()) {
+            report->result = ProbeResult::OtherMaker;
+            report->answer = identification;
+        } else if (anyLine || (!setupAnswer.empty() && waitForInput(port, LateAnswerListenMs))) {
+            report->result = ProbeResult::AnsweredLate;
+        } else {
+            report->result = ProbeResult::NoAnswer;
+        }
     }
     return flags;
 }
 
-bool checkAti1Key(SerialPort port)
+bool checkAti1Key(SerialPort port, ProbeReport* report)
 {
     std::string key = upper(FirmwareConfig.ATI1_key_string);
     purgePort(port);
     writeText(port, Ati1Command);
     platform::Ticks start = platform::tickCount();
+    std::string identification;
     std::string line;
-    while (platform::elapsedSince(start) < Ati1WindowMs) {
-        if (!nextLine(port, start, Ati1WindowMs, ProbeLineCapacity, LineCharTimeoutMs, line)) {
+    std::string raw;
+    auto refuse = [&](const std::string& answer) {
+        if (report) {
+            report->result = ProbeResult::OtherProduct;
+            report->answer = answer;
+        }
+        return false;
+    };
+    while (windowOpen(start, Ati1WindowMs)) {
+        if (!nextLine(port, start, Ati1WindowMs, ProbeLineCapacity, LineCharTimeoutMs, line, &raw)) {
             continue;
         }
         if (holds(line, KernelMarker)) {
-            return false;
+            return refuse(raw);
         }
         if (holds(line, key)) {
             if (endsAnswer(line)) {
@@ -192,22 +240,32 @@ bool checkAti1Key(SerialPort port)
         }
         if (endsAnswer(line)) {
             purgePort(port);
-            return false;
+            return refuse(identification);
+        }
+        if (identification.empty() && !line.empty() && !holds(line, Ati1Echo)) {
+            identification = raw;
         }
     }
-    return false;
+    return refuse(identification);
 }
 
-SerialPort probePort(ModemIdentity& identity, int32_t defaultSpeedCode)
+SerialPort probePort(ModemIdentity& identity, int32_t defaultSpeedCode, ProbeReport* report)
 {
+    if (report) {
+        *report = ProbeReport{};
+    }
     int32_t speed = identity.speedCode > 0 ? identity.speedCode : defaultSpeedCode;
     SerialPort port = openPort(identity.portName, speed);
     if (port == NoPort) {
+        if (report) {
+            report->result = ProbeResult::NotOpened;
+            report->openError = platform::lastPortOpenError();
+        }
         identity.portName.clear();
         return NoPort;
     }
-    uint32_t flags = testKernelMode(port);
-    if (flags == 0 || ((flags & IdentityKernelMode) == 0 && !checkAti1Key(port))) {
+    uint32_t flags = testKernelMode(port, report);
+    if (flags == 0 || ((flags & IdentityKernelMode) == 0 && !checkAti1Key(port, report))) {
         closePort(port);
         identity.portHandle = NoPort;
         identity.portName.clear();
@@ -219,8 +277,11 @@ SerialPort probePort(ModemIdentity& identity, int32_t defaultSpeedCode)
     return port;
 }
 
-bool checkFirmwareVersion(SerialPort port)
+bool checkFirmwareVersion(SerialPort port, std::string* modemVersion)
 {
+    if (modemVersion) {
+        modemVersion->clear();
+    }
     if (port == NoPort) {
         return false;
     }
@@ -231,7 +292,7 @@ bool checkFirmwareVersion(SerialPort port)
     std::string reference = upper(FirmwareConfig.Firmware_check_version_VER);
     bool passWhenLower = FirmwareConfig.Firmware_check_version_LE;
     std::string line;
-    while (platform::elapsedSince(start) < VersionWindowMs) {
+    while (windowOpen(start, VersionWindowMs)) {
         if (!nextLine(port, start, VersionWindowMs, ProbeLineCapacity, LineCharTimeoutMs, line)) {
             continue;
         }
@@ -244,6 +305,9 @@ bool checkFirmwareVersion(SerialPort port)
             std::string token;
             if (!versionToken(line, token)) {
                 return false;
+            }
+            if (modemVersion) {
+                *modemVersion = token;
             }
             // Byte-wise, not numeric: "1.10" sorts before "1.9".
             int order = token.compare(reference);
@@ -274,7 +338,7 @@ uint32_t ati1FollowUp(SerialPort port, uint32_t flags)
     bool answered = false;
     std::string line;
     while (!answered) {
-        if (platform::elapsedSince(start) >= Ati1FollowUpWindowMs) {
+        if (!windowOpen(start, Ati1FollowUpWindowMs)) {
             return flags;
         }
         if (!nextLine(port, start, Ati1FollowUpWindowMs, ProbeLineCapacity, LineCharTimeoutMs, line)) {
@@ -306,7 +370,7 @@ uint32_t kernelFollowUp(SerialPort port, uint32_t flags)
     platform::Ticks start = platform::tickCount();
     std::string line;
     for (;;) {
-        if (platform::elapsedSince(start) >= KernelFollowUpWindowMs) {
+        if (!windowOpen(start, KernelFollowUpWindowMs)) {
             return flags;
         }
         if (!nextLine(port, start, KernelFollowUpWindowMs, KernelFollowUpLineCapacity, LineCharTimeoutMs, line)) {

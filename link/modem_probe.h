@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link/serial_link.h"
+#include "platform/serial_device.h"
 
 constexpr uint32_t IdentityAti9Key = 0x80000000u;     // ATI9 answer held the key, or KERNEL
 constexpr uint32_t IdentityKernelMode = 0x40000000u;  // the modem answered KERNEL
@@ -33,10 +34,33 @@ constexpr int32_t ProbeLineCapacity = 500;
 constexpr int32_t KernelFollowUpLineCapacity = 1000;
 constexpr int32_t ResetSpeedCode = 115200;  // not a named speed code: opens at 115200 baud
 
+// After an ATI9 window with no usable line from a modem that did answer the echo set-up, how
+// long the probe listens for an answer on its way before it calls the modem silent. Only spent
+// when the caller asks why (a ProbeReport), never by the modem search.
+constexpr uint32_t LateAnswerListenMs = 1000;
+
+// Why a probe did not find the modem, for the user: the probe's result stays the port or -1.
+enum class ProbeResult {
+    Found,
+    NotOpened,     // openError says why
+    NoAnswer,      // nothing answered the identification
+    AnsweredLate,  // an answer came, but after its window
+    OtherMaker,    // the ATI9 answer (answer) lacks the maker's key
+    OtherProduct,  // the ATI1 answer (answer) lacks the product's key, or says KERNEL
+};
+struct ProbeReport {
+    ProbeResult result = ProbeResult::Found;
+    platform::PortOpenError openError = platform::PortOpenError::None;
+    std::string answer;  // the identification line the modem gave, as received
+};
+
 void resetIdentity(ModemIdentity& identity);
-SerialPort probePort(ModemIdentity& identity, int32_t defaultSpeedCode = DefaultSpeedCode);
-uint32_t testKernelMode(SerialPort port);
-bool checkAti1Key(SerialPort port);
-bool checkFirmwareVersion(SerialPort port);
+// report, when given, is filled in whatever the outcome.
+SerialPort probePort(ModemIdentity& identity, int32_t defaultSpeedCode = DefaultSpeedCode,
+                     ProbeReport* report = nullptr);
+uint32_t testKernelMode(SerialPort port, ProbeReport* report = nullptr);
+bool checkAti1Key(SerialPort port, ProbeReport* report = nullptr);
+// modemVersion, when given, receives the last version word the modem named (empty if none).
+bool checkFirmwareVersion(SerialPort port, std::string* modemVersion = nullptr);
 uint32_t ati1FollowUp(SerialPort port, uint32_t flags);
 uint32_t kernelFollowUp(SerialPort port, uint32_t flags);

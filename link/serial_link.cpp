@@ -1,5 +1,6 @@
 #include "link/serial_link.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -8,6 +9,10 @@
 namespace {
 
 thread_local const std::atomic<int32_t>* stopFlag = nullptr;
+thread_local ScopedWaitWatch* waitWatch = nullptr;
+
+// Waits are cut into slices when something may want them to end early.
+bool waitsAreWatched() { return stopFlag != nullptr || waitWatch != nullptr; }
 
 constexpr const char* PingCommand = "AT\r";
 constexpr const char* OkMarker = "OK";
@@ -22,11 +27,36 @@ ScopedWaitAbort::ScopedWaitAbort(const std::atomic<int32_t>& keepRunning) : prev
 
 ScopedWaitAbort::~ScopedWaitAbort() { stopFlag = previous_; }
 
-bool waitAborted() { return stopFlag && stopFlag->load(std::memory_order_relaxed) == 0; }
+ScopedWaitWatch::ScopedWaitWatch(std::function<bool()> stillWanted)
+    : stillWanted_(std::move(stillWanted)), previous_(waitWatch)
+{
+    waitWatch = this;
+}
+
+ScopedWaitWatch::~ScopedWaitWatch() { waitWatch = previous_; }
+
+bool waitAborted()
+{
+    if (stopFlag && stopFlag->load(std::memory_order_relaxed) == 0) {
+        return true;
+    }
+    ScopedWaitWatch* watch = waitWatch;
+    if (watch == nullptr) {
+        return false;
+    }
+    if (!watch->givenUp_ && watch->stillWanted_) {
+        // Whatever it does (a message pump) must not see this watch ask again from inside.
+        waitWatch = nullptr;
+        bool wanted = watch->stillWanted_();
+        waitWatch = watch;
+        watch->givenUp_ = !wanted;
+    }
+    return watch->givenUp_;
+}
 
 void pauseMs(uint32_t ms)
 {
-    if (!stopFlag) {
+    if (!waitsAreWatched()) {
         platform::sleepMs(ms);
         return;
     }
@@ -106,7 +136,7 @@ bool waitForInput(SerialPort port, uint32_t timeoutMs)
         pauseMs(timeoutMs);
         return false;
     }
-    if (!stopFlag) {
+    if (!waitsAreWatched()) {
         return device->waitReadable(timeoutMs);
     }
     platform::Ticks start = platform::tickCount();
@@ -127,8 +157,10 @@ bool waitForInput(SerialPort port, uint32_t timeoutMs)
 
 namespace {
 
-// Waits until a byte arrives or timeoutMs have passed since `since`; the byte, or -1.
-int nextByte(SerialPort port, platform::Ticks since, uint32_t timeoutMs)
+// Waits until a byte arrives, timeoutMs have passed since `since`, or the line's own deadline
+// (deadlineMs after deadlineStart) has come; the byte, -1 on the time-out, -2 at the deadline.
+int nextByte(SerialPort port, platform::Ticks since, uint32_t timeoutMs, platform::Ticks deadlineStart,
+             uint64_t deadlineMs)
 {
     for (;;) {
         uint8_t byte = 0;
@@ -139,23 +171,17 @@ int nextByte(SerialPort port, platform::Ticks since, uint32_t timeoutMs)
         if (elapsed >= timeoutMs || waitAborted()) {
             return -1;
         }
-        waitForInput(port, timeoutMs - elapsed);
+        uint64_t sinceDeadlineStart = platform::elapsedSince(deadlineStart);
+        if (sinceDeadlineStart >= deadlineMs) {
+            return -2;
+        }
+        uint64_t wait = std::min<uint64_t>(timeoutMs - elapsed, deadlineMs - sinceDeadlineStart);
+        waitForInput(port, static_cast<uint32_t>(wait));
     }
 }
 
-// Loops that read lines until their own deadline: when nothing is waiting, block until input or
-// the deadline instead of asking again at once.
-void idleUntilInput(SerialPort port, platform::Ticks start, uint32_t limitMs)
-{
-    uint32_t elapsed = platform::elapsedSince(start);
-    if (elapsed < limitMs) {
-        waitForInput(port, limitMs - elapsed);
-    }
-}
-
-}  // namespace
-
-int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs)
+int readLineUntil(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs,
+                  platform::Ticks deadlineStart, uint64_t deadlineMs)
 {
     if (!buffer) {
         return 0;
@@ -192,7 +218,12 @@ int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeo
             break;  // the byte in hand is lost, as the line buffer is full
         }
         buffer[stored++] = static_cast<char>(current);
-        current = nextByte(port, platform::tickCount(), charTimeoutMs);
+        current = nextByte(port, platform::tickCount(), charTimeoutMs, deadlineStart, deadlineMs);
+        if (current == -2) {
+            // Still dripping at the deadline: the line counts as not received.
+            buffer[0] = '\0';
+            return 0;
+        }
         if (current < 0 || current == Cr) {
             break;
         }
@@ -201,14 +232,46 @@ int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeo
     return 1;
 }
 
-bool waitForOk(SerialPort port)
+// Loops that read lines until their own deadline: when nothing is waiting, block until input or
+// the deadline instead of asking again at once.
+void idleUntilInput(SerialPort port, platform::Ticks start, uint32_t limitMs)
+{
+    uint32_t elapsed = platform::elapsedSince(start);
+    if (elapsed < limitMs) {
+        waitForInput(port, limitMs - elapsed);
+    }
+}
+
+}  // namespace
+
+int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs)
+{
+    return readLineUntil(port, buffer, capacity, charTimeoutMs, platform::tickCount(), UINT64_MAX);
+}
+
+int readLineWithin(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs,
+                   platform::Ticks windowStart, uint32_t windowMs)
+{
+    return readLineUntil(port, buffer, capacity, charTimeoutMs, windowStart,
+                         static_cast<uint64_t>(windowMs) + LineFinishMs);
+}
+
+bool waitForOk(SerialPort port) { return waitForOk(port, nullptr); }
+
+bool waitForOk(SerialPort port, std::string* answer)
 {
     char line[WaitForOkLineCapacity];
+    if (answer) {
+        answer->clear();
+    }
     platform::Ticks start = platform::tickCount();
     while (platform::elapsedSince(start) < WaitForOkMs && !waitAborted()) {
-        if (readLine(port, line, sizeof line, LineCharTimeoutMs) == 0) {
+        if (readLineWithin(port, line, sizeof line, LineCharTimeoutMs, start, WaitForOkMs) == 0) {
             idleUntilInput(port, start, WaitForOkMs);
             continue;
+        }
+        if (answer && line[0] != '\0') {
+            *answer = line;
         }
         if (std::strstr(line, OkMarker)) {
             return true;
@@ -228,7 +291,7 @@ void drainInput(SerialPort port)
     char line[DrainInputLineCapacity];
     platform::Ticks start = platform::tickCount();
     while (platform::elapsedSince(start) < DrainInputMs && !waitAborted()) {
-        if (readLine(port, line, sizeof line, LineCharTimeoutMs) == 0) {
+        if (readLineWithin(port, line, sizeof line, LineCharTimeoutMs, start, DrainInputMs) == 0) {
             idleUntilInput(port, start, DrainInputMs);
         }
     }

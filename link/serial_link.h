@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 using SerialPort = int32_t;
@@ -56,7 +57,19 @@ bool waitForInput(SerialPort port, uint32_t timeoutMs);
 
 // 1 when a line (possibly empty) was taken, 0 when none; buffer always zero-terminated.
 int readLine(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs);
+
+// readLine for a wait with a window of windowMs from windowStart. A line that has started is
+// still finished first, but a modem dripping a byte just inside every character time-out could
+// otherwise hold the wait for hours: finishing may take at most LineFinishMs beyond the window,
+// after which the line counts as not received (0, buffer empty). Every wait of the link, the
+// probe and the upload engine reads its lines this way.
+constexpr uint32_t LineFinishMs = LineCharTimeoutMs;
+int readLineWithin(SerialPort port, char* buffer, int32_t capacity, uint32_t charTimeoutMs,
+                   uint32_t windowStart, uint32_t windowMs);
 bool waitForOk(SerialPort port);
+// The same, leaving in answer the last non-empty line it read (the "ERROR" line, the echo, ...;
+// empty when nothing came), for saying why a command failed.
+bool waitForOk(SerialPort port, std::string* answer);
 void drainInput(SerialPort port);
 bool pingModem(SerialPort port, uint32_t limitMs);
 
@@ -77,7 +90,29 @@ private:
     const std::atomic<int32_t>* previous_;
 };
 
-// True when this thread's stop request (ScopedWaitAbort) has been made.
+// The same for a caller on a thread that has no worker's flag but must stay responsive (the modem
+// search on the UI thread): while a ScopedWaitWatch is alive, the waits of that thread are taken
+// in slices of at most WaitAbortSliceMs and call stillWanted between them; once it answers false,
+// this and every later wait of the scope end at once, as a time-out would. stillWanted may pump
+// the window system's messages; it decides itself how often that is worth doing.
+class ScopedWaitWatch {
+public:
+    explicit ScopedWaitWatch(std::function<bool()> stillWanted);
+    ~ScopedWaitWatch();
+    ScopedWaitWatch(const ScopedWaitWatch&) = delete;
+    ScopedWaitWatch& operator=(const ScopedWaitWatch&) = delete;
+
+    bool givenUp() const { return givenUp_; }
+
+private:
+    friend bool waitAborted();
+    std::function<bool()> stillWanted_;
+    ScopedWaitWatch* previous_;
+    bool givenUp_ = false;
+};
+
+// True when this thread's stop request (ScopedWaitAbort) has been made, or its ScopedWaitWatch
+// has given up.
 bool waitAborted();
 // Sleep that ends early when this thread's stop request is made.
 void pauseMs(uint32_t ms);

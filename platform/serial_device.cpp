@@ -11,6 +11,7 @@ std::mutex tableMutex;
 std::map<int32_t, std::shared_ptr<PortDevice>> openDevices;
 int32_t nextHandle = 1;
 PortOpener currentOpener;
+thread_local PortOpenError openError = PortOpenError::None;
 
 }  // namespace
 
@@ -27,8 +28,12 @@ int32_t openDevice(const std::string& portName, uint32_t baud)
         std::lock_guard<std::mutex> lock(tableMutex);
         opener = currentOpener;
     }
+    openError = PortOpenError::None;
     std::unique_ptr<PortDevice> device = opener ? opener(portName, baud) : openSystemPort(portName, baud);
     if (!device) {
+        if (openError == PortOpenError::None) {
+            openError = PortOpenError::NoEntry;
+        }
         return -1;
     }
     std::lock_guard<std::mutex> lock(tableMutex);
@@ -38,6 +43,21 @@ int32_t openDevice(const std::string& portName, uint32_t baud)
     }
     openDevices[handle] = std::move(device);
     return handle;
+}
+
+PortOpenError lastPortOpenError() { return openError; }
+
+void setPortOpenError(PortOpenError error) { openError = error; }
+
+bool portHasEntry(const std::string& portName)
+{
+    {
+        std::lock_guard<std::mutex> lock(tableMutex);
+        if (currentOpener) {
+            return true;
+        }
+    }
+    return systemPortHasEntry(portName);
 }
 
 std::shared_ptr<PortDevice> deviceFor(int32_t handle)

@@ -47,9 +47,33 @@ void setPortOpener(PortOpener opener);
 // exist or cannot be had. On Linux COMn is the tty device $TARVO_HOST/ports/comN links to
 // (platform/linux/serial_tty.cpp).
 std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud);
+// Whether the OS's opener has an entry for the port (on Linux: $TARVO_HOST/ports/comN exists).
+bool systemPortHasEntry(const std::string& portName);
 
-// Opens a port through the opener in force; the handle, or -1.
+// Why the latest open on this thread failed, as GetLastError tells it after CreateFileA.
+enum class PortOpenError {
+    None,
+    NoEntry,    // the port does not exist: no entry maps it to a device
+    NoDevice,   // its entry leads to no device (a USB modem pulled out)
+    Busy,       // another program holds it
+    Denied,     // no permission on the device
+    NotSerial,  // the entry leads to something that is not a serial device
+    Failed,     // the device refused its settings, or any other failure
+};
+
+// Opens a port through the opener in force; the handle, or -1 with lastPortOpenError() set (an
+// opener that fails without saying why counts as NoEntry: it knows no such port).
 int32_t openDevice(const std::string& portName, uint32_t baud);
+PortOpenError lastPortOpenError();
+// For openers: the reason of the open under way on this thread.
+void setPortOpenError(PortOpenError error);
+
+// True when the port has an entry (whether or not a device answers behind it): a cheap test
+// that opens nothing. The default opener's entries are $TARVO_HOST/ports/comN; with another
+// opener installed every name counts as present, the opener saying otherwise when opened.
+bool portHasEntry(const std::string& portName);
+// Where the entries of the default opener go, for a user who has none: a short sentence.
+std::string portEntriesAdvice();
 // The device of an open handle; null for -1 or a closed handle.
 std::shared_ptr<PortDevice> deviceFor(int32_t handle);
 // Removes the handle; the device closes when its last user lets go.

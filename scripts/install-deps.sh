@@ -3,8 +3,9 @@
 # As root it runs apt-get; otherwise it names what is missing and how to install it.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev clang
-          qt6-base-dev fonts-liberation xvfb xauth)
+packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
+          qt6-base-dev fonts-liberation xvfb xauth
+          clang libclang-rt-14-dev)  # clang and libFuzzer for the fuzz targets
 
 missing=()
 for p in "${packages[@]}"; do

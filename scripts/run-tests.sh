@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Tarvo32 and runs every test: the upload worker tests under ThreadSanitizer, then the
-# whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for
+# about a minute (FUZZ_SECONDS).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -25,4 +26,7 @@ cmake --build "$top/build-tsan" -j"$jobs" --target tarvo_tests
 cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON \
       -DTARVO_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan" -j"$jobs"
-cd "$top/build-asan" && ctest --output-on-failure -j"$jobs" --timeout 900
+(cd "$top/build-asan" && ctest --output-on-failure -j"$jobs" --timeout 900)
+
+# The readers of outside input keep finding nothing: a bounded run of each fuzz target.
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} "$top/scripts/run-fuzz.sh"

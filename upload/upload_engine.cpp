@@ -10,52 +10,81 @@
 #include "link/modem_probe.h"
 #include "platform/clock.h"
 #include "platform/com_port_name.h"
+#include "platform/file_reading.h"
 #include "upload/upload_job.h"
+#include "upload/upload_reason.h"
 
 namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
-// The firmware or fix image: read-only, other programs may read and write it meanwhile.
-class ImageFile {
-public:
-    ImageFile() = default;
-    ImageFile(const ImageFile&) = delete;
-    ImageFile& operator=(const ImageFile&) = delete;
-    ~ImageFile() { close(); }
+// Why the run ends, written once at the step that failed: the detail first, then the code with
+// release order so a display that sees the code sees the detail. A step that failed because the
+// run was asked to stop (its wait ended early) reports the stop instead.
+void fail(UploadJob& job, UploadReason reason, FailureDetail detail = {})
+{
+    if (job.failReason.load(relaxed) != ReasonNone) {
+        return;
+    }
+    if (job.keepRunning.load(relaxed) == 0) {
+        reason = ReasonStopped;
+        detail = FailureDetail{};
+    }
+    job.failDetail = std::move(detail);
+    job.failReason.store(reason, std::memory_order_release);
+}
 
-    bool open(const std::string& path)
-    {
-        close();
-        file_ = std::fopen(path.c_str(), "rb");
-        return file_ != nullptr;
-    }
-    // The size as the 32-bit byte counts of the record hold it; the position stays at the start.
-    uint32_t size()
-    {
-        if (!file_ || std::fseek(file_, 0, SEEK_END) != 0) {
-            return 0;
-        }
-        long end = std::ftell(file_);
-        std::rewind(file_);
-        return end < 0 ? 0 : static_cast<uint32_t>(end);
-    }
-    // Up to n bytes; fewer only at the end of the file (or when reading fails).
-    int read(uint8_t* buffer, int n)
-    {
-        return file_ ? static_cast<int>(std::fread(buffer, 1, static_cast<size_t>(n), file_)) : 0;
-    }
-    void close()
-    {
-        if (file_) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-    }
+FailureDetail detailOf(int32_t number, std::string subject = {}, std::string answer = {})
+{
+    FailureDetail detail;
+    detail.number = number;
+    detail.subject = std::move(subject);
+    detail.answer = std::move(answer);
+    return detail;
+}
 
-private:
-    std::FILE* file_ = nullptr;
-};
+// Opens and checks an image before the modem hears of it: it must be a regular, non-empty file of
+// at most MaxImageBytes, and not Tarvo32.ini (the default name of both images), however named.
+// which: 0 the firmware image, 1 the fix image.
+bool openImage(UploadJob& job, platform::InputFile& file, const std::string& path, int32_t which)
+{
+    const std::string ini = iniPath();
+    auto refuse = [&](UploadReason reason) {
+        file.close();
+        fail(job, reason, detailOf(which, path));
+        return false;
+    };
+    if (path == ini) {
+        return refuse(ReasonImageIsIni);
+    }
+    switch (file.open(path)) {
+    case platform::FileOpenResult::Opened: break;
+    case platform::FileOpenResult::Missing: return refuse(ReasonImageMissing);
+    case platform::FileOpenResult::NotRegular: return refuse(ReasonImageNotRegular);
+    case platform::FileOpenResult::Denied:
+    case platform::FileOpenResult::Failed: return refuse(ReasonImageUnreadable);
+    }
+    if (file.isSameFileAs(ini)) {
+        return refuse(ReasonImageIsIni);
+    }
+    if (file.size() == 0) {
+        return refuse(ReasonImageEmpty);
+    }
+    if (file.size() > MaxImageBytes) {
+        return refuse(ReasonImageTooLarge);
+    }
+    return true;
+}
+
+// The command as the user typed it: without its carriage return.
+std::string withoutCr(const char* command)
+{
+    std::string text(command);
+    if (!text.empty() && text.back() == Cr) {
+        text.pop_back();
+    }
+    return text;
+}
 
 // The phase only moves forward, one step at a time, so a second file pass leaves it at 5.
 void advancePhase(UploadJob& job, int32_t from, int32_t to)
@@ -101,7 +130,7 @@ bool promptAppears(SerialPort port, const char* command)
         if (waitAborted()) {
             return false;
         }
-        if (readLine(port, line, sizeof line, LineCharTimeoutMs) == 1) {
+        if (readLineWithin(port, line, sizeof line, LineCharTimeoutMs, start, PromptWaitMs) == 1) {
             if (std::strchr(line, PromptMarker)) {
                 return true;
             }
@@ -135,15 +164,20 @@ bool firstNakArrives(SerialPort port)
 enum class BlockOutcome { Acknowledged, Refused, PortFailed };
 
 // One block, sent up to four times. A repetition follows at once, without a purge: an ACK that
-// comes late for one transmission is then taken as the answer to the next.
-BlockOutcome transmitBlock(SerialPort port, const uint8_t* block)
+// comes late for one transmission is then taken as the answer to the next. lastReply: the
+// modem's last reply byte, or NoReply.
+BlockOutcome transmitBlock(SerialPort port, const uint8_t* block, int& lastReply)
 {
     for (int transmission = 0;; ++transmission) {
         if (!writeAll(port, block, BlockSize)) {
             return BlockOutcome::PortFailed;
         }
-        if (waitForAck(port)) {
+        lastReply = awaitReply(port);
+        if (lastReply == Ack) {
             return BlockOutcome::Acknowledged;
+        }
+        if (lastReply == PortGone) {
+            return BlockOutcome::PortFailed;
         }
         if (waitAborted()) {
             return BlockOutcome::Refused;
@@ -155,16 +189,41 @@ BlockOutcome transmitBlock(SerialPort port, const uint8_t* block)
     }
 }
 
+std::string replyName(int reply)
+{
+    if (reply == Nak) {
+        return "NAK";
+    }
+    if (reply < 0) {
+        return std::string();
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(reply));
+    return text;
+}
+
 // Steps 15 to 17 for one open file: its blocks from number 1, then EOT, the pause and the
 // closing ping. False when the run must end (stop, unacknowledged block, port failure).
-bool sendImage(UploadJob& job, SerialPort port, ImageFile& file)
+bool sendImage(UploadJob& job, SerialPort port, platform::InputFile& file)
 {
     uint8_t number = FirstBlockNumber;
+    int32_t ordinal = 1;  // the block's place in the file, for the user: no wrap at 256
     uint8_t data[BlockDataSize];
     uint8_t block[BlockSize];
     for (;;) {
+        // The next block is read and laid out first, so that nothing but the purge lies between
+        // the pause and the block on the line.
+        int m = file.read(data, BlockDataSize);
+        if (file.failed()) {
+            fail(job, ReasonImageUnreadable, detailOf(0, FirmwareConfig.FirmwarePath));
+            return false;
+        }
+        if (m > 0) {
+            buildBlock(number, data, m, block);
+        }
         pauseMs(BlockPauseMs);
         if (stopRequested(job)) {
+            fail(job, ReasonStopped);
             return false;
         }
         // Nothing that is already waiting can be the answer to a block not yet sent: drop it.
@@ -174,23 +233,27 @@ bool sendImage(UploadJob& job, SerialPort port, ImageFile& file)
         // sender one block ahead of the receiver for the rest of the file, and a NAK then lands
         // on the wrong block. Repetitions of one block still follow at once, without a purge.
         purgePort(port);
-        int m = file.read(data, BlockDataSize);
         if (m <= 0) {
             break;
         }
-        buildBlock(number, data, m, block);
-        if (transmitBlock(port, block) != BlockOutcome::Acknowledged) {
-            return false;
+        int reply = NoReply;
+        switch (transmitBlock(port, block, reply)) {
+        case BlockOutcome::Acknowledged: break;
+        case BlockOutcome::PortFailed: fail(job, ReasonPortLost); return false;
+        case BlockOutcome::Refused: fail(job, ReasonBlockRefused, detailOf(ordinal, {}, replyName(reply))); return false;
         }
         ++number;  // uint8_t: 255 is followed by 0
+        ++ordinal;
         job.sentBytes.fetch_add(static_cast<uint32_t>(m), relaxed);
     }
     const uint8_t eot = Eot;
     if (!writeAll(port, &eot, 1)) {
+        fail(job, ReasonPortLost);
         return false;
     }
     pauseMs(AfterEotPauseMs);
     if (stopRequested(job)) {
+        fail(job, ReasonStopped);
         return false;
     }
     pingModem(port, ClosingPingLimitMs);  // the modem's answer, or silence, settles nothing
@@ -198,7 +261,7 @@ bool sendImage(UploadJob& job, SerialPort port, ImageFile& file)
 }
 
 // Everything between the start and the end step E; returning leads to E.
-void runSteps(int portNumber, UploadJob& job, ImageFile& file)
+void runSteps(int portNumber, UploadJob& job, platform::InputFile& file)
 {
     ModemIdentity identity;
     const std::string portName = platform::comPortName(portNumber);
@@ -214,17 +277,23 @@ void runSteps(int portNumber, UploadJob& job, ImageFile& file)
     uint32_t flags = job.identity.load(relaxed);
     if (flags == 0) {
         for (int attempt = 1;; ++attempt) {
-            if (probePort(identity, DefaultSpeedCode) != NoPort) {
+            ProbeReport report;
+            if (probePort(identity, DefaultSpeedCode, &report) != NoPort) {
                 job.portHandle.store(identity.portHandle, relaxed);
                 job.identity.store(identity.flags, relaxed);
                 flags = identity.flags;
                 break;
             }
             if (attempt == ProbeAttempts || stopRequested(job)) {
+                // The last attempt's finding is the one the user needs.
+                FailureDetail detail;
+                UploadReason reason = reasonForProbe(report, detail);
+                fail(job, reason, std::move(detail));
                 return;
             }
             pauseMs(ProbeRetryPauseMs);
             if (stopRequested(job)) {
+                fail(job, ReasonStopped);
                 return;
             }
             prepareProbe();
@@ -233,10 +302,17 @@ void runSteps(int portNumber, UploadJob& job, ImageFile& file)
     const SerialPort port = job.portHandle.load(relaxed);
 
     if ((flags & IdentityKernelMode) == 0) {
-        if (FirmwareConfig.Firmware_check_version && !checkFirmwareVersion(port)) {
+        std::string modemVersion;
+        if (FirmwareConfig.Firmware_check_version && !checkFirmwareVersion(port, &modemVersion)) {
+            fail(job, ReasonVersionRefused,
+                 detailOf(FirmwareConfig.Firmware_check_version_LE ? 1 : 0, modemVersion,
+                          FirmwareConfig.Firmware_check_version_VER));
             return;
         }
-        if (!sendPreUploadCommands(port)) {
+        PreUploadFailure refused;
+        if (!sendPreUploadCommands(port, &refused)) {
+            fail(job, refused.notAt ? ReasonCommandNotAt : ReasonCommandRefused,
+                 detailOf(refused.key, refused.command, refused.answer));
             return;
         }
     }
@@ -244,14 +320,15 @@ void runSteps(int portNumber, UploadJob& job, ImageFile& file)
     bool fixPass = false;
     for (;;) {
         if (stopRequested(job)) {
+            fail(job, ReasonStopped);
             return;
         }
         advancePhase(job, OpeningPort, ModemReady);
-        if (!file.open(FirmwareConfig.FirmwarePath)) {
+        if (!openImage(job, file, FirmwareConfig.FirmwarePath, 0)) {
             return;
         }
         if (job.totalBytes.load(relaxed) == 0) {
-            job.totalBytes.store(file.size(), relaxed);
+            job.totalBytes.store(static_cast<uint32_t>(file.size()), relaxed);
         }
         advancePhase(job, ModemReady, StartingUpload);
 
@@ -261,30 +338,34 @@ void runSteps(int portNumber, UploadJob& job, ImageFile& file)
                 command = KernelUploadCommand;
             } else {
                 if (stopRequested(job)) {
+                    fail(job, ReasonStopped);
                     return;  // the refusal was our own stop, not the modem's
                 }
                 fixPass = true;
                 file.close();
-                if (!file.open(FirmwareConfig.FixFilePath)) {
+                if (!openImage(job, file, FirmwareConfig.FixFilePath, 1)) {
                     return;
                 }
                 // Counted on every opening, so that a fully acknowledged run always ends with
                 // sentBytes equal to totalBytes, whatever the two sizes are.
-                job.totalBytes.fetch_add(file.size(), relaxed);
+                job.totalBytes.fetch_add(static_cast<uint32_t>(file.size()), relaxed);
             }
         }
 
         if (!promptAppears(port, command)) {
+            fail(job, ReasonNoPrompt, detailOf(0, withoutCr(command)));
             return;
         }
         writeText(port, PromptAnswer);
         advancePhase(job, StartingUpload, AwaitingReceiver);
         if (!firstNakArrives(port)) {
+            fail(job, ReasonNoNak);
             return;
         }
         // The receiver repeats its NAK while it waits; let it settle, then drop the extras.
         pauseMs(AfterNakPauseMs);
         if (stopRequested(job)) {
+            fail(job, ReasonStopped);
             return;
         }
         purgePort(port);
@@ -348,23 +429,31 @@ bool writeAll(SerialPort port, const uint8_t* bytes, int32_t count)
     return true;
 }
 
-bool waitForAck(SerialPort port)
+bool waitForAck(SerialPort port) { return awaitReply(port) == Ack; }
+
+int awaitReply(SerialPort port)
 {
     platform::Ticks start = platform::tickCount();
     for (;;) {
-        uint8_t byte = 0;
-        if (readBytes(port, &byte, 1) == 1) {
-            return byte == Ack;
-        }
+        // Waiting comes first: just after a block its answer cannot be there yet, and asking the
+        // port anyway would cost a system call per block for nothing.
         uint32_t left = remainingOf(start, AckWaitMs);
-        if (left == 0 || waitAborted()) {
-            return false;
+        bool ready = left > 0 && !waitAborted() && waitForInput(port, left);
+        uint8_t byte = 0;
+        int32_t got = readBytes(port, &byte, 1);
+        if (got == 1) {
+            return byte;
         }
-        waitForInput(port, left);
+        if (got < 0) {
+            return PortGone;
+        }
+        if (!ready && (remainingOf(start, AckWaitMs) == 0 || waitAborted())) {
+            return NoReply;
+        }
     }
 }
 
-bool sendPreUploadCommands(SerialPort port)
+bool sendPreUploadCommands(SerialPort port, PreUploadFailure* failure)
 {
     if (port == NoPort) {
         return false;
@@ -379,12 +468,19 @@ bool sendPreUploadCommands(SerialPort port)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
         if (command.compare(0, 2, "AT") != 0) {
+            if (failure) {
+                *failure = PreUploadFailure{i, command, {}, true};
+            }
             return false;
         }
-        command += Cr;
+        std::string answer;
         purgePort(port);
-        writeText(port, command.c_str());
-        if (!waitForOk(port)) {
+        writeText(port, (command + Cr).c_str());
+        if (!waitForOk(port, &answer)) {
+            if (failure) {
+                // The echo of the command alone is no answer.
+                *failure = PreUploadFailure{i, command, answer == command ? std::string() : answer, false};
+            }
             return false;
         }
     }
@@ -399,12 +495,16 @@ void runUpload(int portNumber, int jobIndex)
     UploadJob& job = uploadJobs[jobIndex];
     // Every wait of this run, the link's included, ends early once keepRunning is cleared.
     ScopedWaitAbort stopWaits(job.keepRunning);
-    ImageFile file;
+    platform::InputFile file;
     runSteps(portNumber, job, file);
 
     // E, the end of every run.
     uint32_t sent = job.sentBytes.load(relaxed);
-    job.phase.store(sent > 0 && sent == job.totalBytes.load(relaxed) ? Succeeded : Failed, relaxed);
+    bool succeeded = sent > 0 && sent == job.totalBytes.load(relaxed);
+    if (!succeeded && stopRequested(job)) {
+        fail(job, ReasonStopped);  // a stop seen by a wait of the link, not by a step here
+    }
+    job.phase.store(succeeded ? Succeeded : Failed, relaxed);
     SerialPort port = job.portHandle.load(relaxed);
     if (port != NoPort) {
         closePort(port);

@@ -4,14 +4,20 @@
 // an image with kernel, with the fix file sent first when the modem refuses "ATBKOR\r" twice),
 // and sends the image in 132-byte checksummed blocks answered ACK/NAK, then EOT.
 //
-// Results: runUpload leaves its outcome in the job's phase (Succeeded or Failed); the others
-// return true for success. Every run ends through one end step that writes the final phase and
+// Before any upload-mode command the image to send is opened and checked: a regular, non-empty
+// file of at most MaxImageBytes that is not Tarvo32.ini itself (the default image name when the
+// INI names none); anything else ends the run with the modem untouched by upload mode.
+//
+// Results: runUpload leaves its outcome in the job's phase (Succeeded or Failed) and, on failure,
+// why in failReason and failDetail, written once at the step that failed; the others return true
+// for success. Every run ends through one end step that writes the final phase and
 // closes the port and the file, also when keepRunning is cleared (tested inside every wait, so a
 // stop takes effect within WaitAbortSliceMs) or the port stops taking writes.
 // Thread rule: runUpload runs on an upload worker and touches only its own record, port and file.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "link/serial_link.h"
 
@@ -45,6 +51,9 @@ constexpr uint32_t ClosingPingLimitMs = 16000;   // pingModem after EOT; its res
 constexpr uint32_t WriteStallLimitMs = 2000;     // a port taking no byte this long has failed
 constexpr uint32_t WriteRetryPauseMs = 10;       // between attempts on a port that took nothing
 constexpr int MaxPreUploadCommands = 999;        // keys "1" to "999"
+// The largest image sent: far above any firmware of the product, far below what would take the
+// modem's upload mode for hours (16 MiB is about half an hour on the line).
+constexpr uint64_t MaxImageBytes = 16 * 1024 * 1024;
 
 // Commands of the upload dialogue.
 constexpr const char* KernelGateCommand = "ATBKOR\r";
@@ -59,10 +68,22 @@ void runUpload(int portNumber, int jobIndex);
 // Sends every command of the INI section AT_COMMAND_BEFORE_UPLOAD (keys 1, 2, ... up to the
 // first empty one), each upper-cased with "\r" appended. True when each was answered "OK" or
 // there was none; false for port -1, a command not beginning with AT, or one not answered "OK".
-bool sendPreUploadCommands(SerialPort port);
+// failure, when given, says which command failed and how.
+struct PreUploadFailure {
+    int32_t key = 0;       // 1 to 999
+    std::string command;   // upper-cased, without "\r"
+    std::string answer;    // the modem's last line, empty when it said nothing but the echo
+    bool notAt = false;    // the command does not begin with AT (nothing was sent)
+};
+bool sendPreUploadCommands(SerialPort port, PreUploadFailure* failure = nullptr);
 
 // True when the first byte arriving within AckWaitMs is ACK; any other byte gives false at once.
 bool waitForAck(SerialPort port);
+// The same wait, giving the byte that arrived, NoReply after AckWaitMs, or PortGone when the port
+// failed (the modem pulled out).
+constexpr int NoReply = -1;
+constexpr int PortGone = -2;
+int awaitReply(SerialPort port);
 
 // Lays out one block in out: m (0 to 128) data bytes, the rest filled with 0x00.
 void buildBlock(uint8_t number, const uint8_t* data, int m, uint8_t out[BlockSize]);

@@ -27,6 +27,49 @@ enum UploadPhase : int32_t {
     Succeeded = 100,       // ended with sentBytes equal to a non-zero totalBytes
 };
 
+// Why a run failed: written by the worker once, at the step that failed, after its detail. 0 while
+// the run goes well and after a success. uploadReasonText (upload/upload_reason.h) says it.
+enum UploadReason : int32_t {
+    ReasonNone = 0,
+    // Opening the port (detail: none).
+    ReasonPortNoEntry = 1,   // no entry maps the port to a device
+    ReasonPortNoDevice,      // its entry leads to no device
+    ReasonPortBusy,          // held by another program
+    ReasonPortDenied,        // permission denied on the device
+    ReasonPortNotSerial,     // the entry is not a serial device
+    ReasonPortOpenFailed,    // any other failure to open
+    // Identifying the modem.
+    ReasonNoAnswer = 20,     // nothing answered the probe
+    ReasonAnsweredLate,      // an answer came after its window
+    ReasonOtherMaker,        // subject: the ATI9 line
+    ReasonOtherProduct,      // subject: the ATI1 line
+    // Before the upload.
+    ReasonVersionRefused = 40,  // subject: the modem's version (empty: none found); answer: the
+                                // bound; number: 1 when the version must be at most the bound
+    ReasonCommandNotAt,         // number: the key; subject: the command
+    ReasonCommandRefused,       // number: the key; subject: the command; answer: the last line
+    // The images (number: 0 the firmware image, 1 the fix image; subject: the path).
+    ReasonImageMissing = 60,
+    ReasonImageUnreadable,
+    ReasonImageNotRegular,
+    ReasonImageEmpty,
+    ReasonImageTooLarge,
+    ReasonImageIsIni,
+    // The upload dialogue.
+    ReasonNoPrompt = 80,     // subject: the upload-mode command
+    ReasonNoNak,             // no NAK within FirstNakWaitMs
+    ReasonBlockRefused,      // number: the block (1 = the file's first); answer: the last reply
+    ReasonPortLost,          // the port failed: the modem was pulled out
+    ReasonStopped,           // keepRunning was cleared
+};
+
+// What a reason needs besides its code; which fields count is said per reason above.
+struct FailureDetail {
+    int32_t number = 0;
+    std::string subject;
+    std::string answer;
+};
+
 struct UploadJob {
     std::atomic<int32_t> port{0};           // UI, before the start; the worker routine's parameter
     std::atomic<int32_t> portHandle{0};     // UI (-1 before the start), then the engine
@@ -43,6 +86,11 @@ struct UploadJob {
     int32_t resetCountdown = 0;             // UI: polls left before a stopped row is cleared
     int32_t blink = 0;                      // UI: alternates 0/1 on each poll (busy lamp)
     std::string deviceKey;                  // USB port discovery (UI thread)
+    // The worker writes failDetail and then, with release order, failReason, each once per run;
+    // the UI loads failReason with acquire order and reads failDetail only when it is not 0. The
+    // starter clears both before the worker exists.
+    std::atomic<int32_t> failReason{0};     // UI (0), then the worker: an UploadReason
+    FailureDetail failDetail;               // UI (cleared), then the worker, before failReason
 };
 
 constexpr int UploadJobCount = 9;

@@ -28,6 +28,8 @@ void fillForStart(UploadJob& job, int port)
     job.percent = 0;
     job.resetCountdown = 0;
     job.blink = 0;
+    job.failReason.store(ReasonNone, relaxed);
+    job.failDetail = FailureDetail{};
 }
 
 using ThreadRoutine = int (*)(std::atomic<int32_t>*);

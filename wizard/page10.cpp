@@ -3,6 +3,7 @@
 #include "config/firmware_config.h"
 #include "link/modem_probe.h"
 #include "link/serial_link.h"
+#include "platform/clock.h"
 #include "platform/com_port_name.h"
 #include "platform/ui/sheet.h"
 #include "resources/dialogs.h"
@@ -76,11 +77,13 @@ void CPage10::onTimer(int timerId)
     switch (timerId) {
     case SearchTimerId:
         killTimer(SearchTimerId);
-        searchAllPorts();
+        if (!searching_ && !probing_) {
+            searchAllPorts();
+        }
         break;
     case TypedPortTimerId:
         killTimer(TypedPortTimerId);
-        if (!searching_) {
+        if (!searching_ && !probing_) {
             tryTypedPort();
         }
         break;
@@ -99,7 +102,7 @@ void CPage10::onUserMessage(const PostedMessage& message)
         return;
     }
     // The search owns CurrentModem while it runs, and a page no longer shown probes nothing.
-    if (searching_ || sheet() == nullptr || sheet()->activePage() != this) {
+    if (searching_ || probing_ || sheet() == nullptr || sheet()->activePage() != this) {
         return;
     }
     probeCurrentPort();
@@ -108,13 +111,13 @@ void CPage10::onUserMessage(const PostedMessage& message)
 void CPage10::onCommand(int controlId, Notification code)
 {
     if (controlId == IdcOthers && code == Notification::Clicked) {
-        if (searching_) {
+        if (searching_ || probing_) {
             checkItem(IdcOthers, false);
             return;
         }
         othersChosen();
     } else if (controlId == IdcModemList && code == Notification::SelectionChanged) {
-        if (searching_) {
+        if (searching_ || probing_) {
             modemList_.setCurSel(-1);
             return;
         }
@@ -154,7 +157,10 @@ void CPage10::searchAllPorts()
         std::string candidate = platform::comPortName(n);
         modemFound_ = false;
         prepareProbe(candidate);
-        probeCurrentPort();
+        if (!probeCurrentPort()) {
+            searching_ = false;
+            return;  // the wizard is closing
+        }
         if (modemFound_) {
             int index = modemList_.addString(FirmwareConfig.Model_name + ListItemJoin + std::to_string(n));
             modemList_.setItemData(index, n);
@@ -174,15 +180,38 @@ void CPage10::searchAllPorts()
     setStatus(count > 0 ? StatusPleaseSelect : StatusNoneFound);
 }
 
-void CPage10::probeCurrentPort()
+bool CPage10::probeCurrentPort()
 {
     // Restored however the probe ends.
     WaitCursor wait;
-    if (probePort(CurrentModem, DefaultSpeedCode) == NoPort) {
+    // A probe of a silent port waits seconds on this thread. Its waits take one pending message
+    // every WaitPumpMs, so Cancel and the close box are seen within that time, and end the
+    // probe's waits at once; every other action is refused while the probe runs (probing_).
+    probing_ = true;
+    platform::Ticks lastPump = platform::tickCount();
+    ScopedWaitWatch watch([this, &lastPump] {
+        if (platform::elapsedSince(lastPump) < WaitPumpMs) {
+            return true;
+        }
+        lastPump = platform::tickCount();
+        return pumpOneMessage() != PumpOutcome::Closing;
+    });
+    SerialPort found = probePort(CurrentModem, DefaultSpeedCode);
+    if (watch.givenUp()) {
+        if (found != NoPort) {
+            closePort(found);
+            CurrentModem.portHandle = NoPort;
+        }
+        probing_ = false;
+        modemFound_ = false;
+        return false;
+    }
+    if (found == NoPort) {
+        probing_ = false;
         modemFound_ = false;
         postWizardButtons(WizBack);
         setStatus(StatusNotFoundHead + FirmwareConfig.Company_short_name + StatusNotFoundTail + portText_);
-        return;
+        return true;
     }
     modemFound_ = true;
     postWizardButtons(WizBack | WizNext);
@@ -195,6 +224,8 @@ void CPage10::probeCurrentPort()
     } else {
         CurrentModem.flags = ati1FollowUp(CurrentModem.portHandle, CurrentModem.flags);
     }
+    probing_ = false;
+    return !watch.givenUp();
 }
 
 void CPage10::othersChosen()

@@ -3,10 +3,11 @@
 // What it leaves behind is CurrentModem (wizard/wizard_state.h): the chosen portName, and the
 // port the last successful probe left open.
 //
-// The search of eight ports runs inside one timer handler; between two ports it takes at most
-// one pending message. While it runs, Back, Next and Help are refused by the sheet, a click on
-// Others or on a list item is undone, and a typed-port probe waiting on its timer is dropped;
-// Cancel or the close box end the search after the probe in progress and close the wizard.
+// The search of eight ports runs inside one timer handler; between two ports, and every
+// WaitPumpMs inside a probe's waits, it takes one pending message. While a search or a probe
+// runs, Back, Next and Help are refused by the sheet, a click on Others or on a list item is
+// undone, and a typed-port probe waiting on its timer is dropped; Cancel or the close box end the
+// probe's waits at once (within WaitPumpMs) and close the wizard.
 // Leaving the page stops its timers, so no probe ever runs for a page that is not shown.
 // Thread rule: UI thread only.
 #pragma once
@@ -23,6 +24,7 @@ constexpr uint32_t TypedPortDelayMs = 50;
 constexpr int ProbeMessageTimerId = 10;
 constexpr uint32_t ProbeMessageDelayMs = 100;
 constexpr uint32_t ProbeMessage = platform::ui::WmUser + 10;
+constexpr uint32_t WaitPumpMs = 100;  // a probe's waits take a pending message this often
 constexpr int FirstSearchPort = 1;
 constexpr int LastSearchPort = 8;
 
@@ -48,7 +50,8 @@ protected:
 
 private:
     void searchAllPorts();
-    void probeCurrentPort();
+    // False when the wizard is closing (Cancel or the close box came during the probe).
+    bool probeCurrentPort();
     void othersChosen();
     void tryTypedPort();
     void tryPort(const std::string& portName);
@@ -64,5 +67,6 @@ private:
     bool firstVisit_ = true;
     bool modemFound_ = false;
     bool searching_ = false;
+    bool probing_ = false;
     bool activatedBefore_ = false;
 };

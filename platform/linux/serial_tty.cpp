@@ -2,12 +2,14 @@
 // /dev/ttyACM0, a pseudo-terminal of the modem simulator, ...). The device is opened raw, 8N1,
 // non-blocking, and held exclusively: flock keeps out every other opener, root included, which
 // TIOCEXCL alone does not.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +25,10 @@ namespace {
 // at 115200 baud drains a 4 KiB buffer in well under half a second; a device that takes nothing
 // for this long has been pulled out or blocked by flow control for good.
 constexpr uint32_t WriteStallMs = 2000;
+
+// Input taken from the device per system call: a few lines of an answer, or an ACK and what
+// follows it; more than the line delivers between two reads of a busy reader.
+constexpr int ReadBufferBytes = 4096;
 
 speed_t speedFor(uint32_t baud)
 {
@@ -50,30 +56,23 @@ public:
         ::close(fd_);
     }
 
+    // Served from what the last system call brought in; only an empty buffer asks the device,
+    // and then for everything waiting, so a flood costs a call per buffer, not per byte.
     int read(uint8_t* buf, int n) override
     {
-        if (gone_) {
-            return -1;
+        if (n <= 0) {
+            return 0;
         }
-        ssize_t got = ::read(fd_, buf, static_cast<size_t>(n));
-        if (got > 0) {
-            return static_cast<int>(got);
-        }
-        if (got == 0) {
-            // A raw line with no minimum count answers 0, not EAGAIN, when nothing is waiting;
-            // after a hang-up the same 0 means the other side has gone.
-            if (hungUp_) {
-                gone_ = true;
-                return -1;
+        if (next_ == filled_) {
+            int got = fill();
+            if (got <= 0) {
+                return got;
             }
-            return 0;
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-            return 0;
-        }
-        // EIO: the other side of the line has gone (a USB modem pulled out, a hung-up pty).
-        gone_ = true;
-        return -1;
+        int take = std::min(n, filled_ - next_);
+        std::memcpy(buf, buffer_ + next_, static_cast<size_t>(take));
+        next_ += take;
+        return take;
     }
 
     int write(const uint8_t* buf, int n) override
@@ -108,10 +107,17 @@ public:
         return done > 0 ? done : -1;
     }
 
-    void purge() override { tcflush(fd_, TCIOFLUSH); }
+    void purge() override
+    {
+        tcflush(fd_, TCIOFLUSH);
+        next_ = filled_ = 0;
+    }
 
     bool waitReadable(uint32_t timeoutMs) override
     {
+        if (next_ < filled_) {
+            return true;
+        }
         if (gone_) {
             // A device that has gone answers every read with a failure; a wait on it runs out
             // its time like a wait on silence, without spinning.
@@ -142,37 +148,112 @@ public:
     }
 
 private:
+    // The device's waiting bytes into the empty buffer: their count, 0 when none, -1 when gone.
+    int fill()
+    {
+        next_ = filled_ = 0;
+        if (gone_) {
+            return -1;
+        }
+        ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
+        if (got > 0) {
+            filled_ = static_cast<int>(got);
+            return filled_;
+        }
+        if (got == 0) {
+            // A raw line with no minimum count answers 0, not EAGAIN, when nothing is waiting;
+            // after a hang-up the same 0 means the other side has gone.
+            if (hungUp_) {
+                gone_ = true;
+                return -1;
+            }
+            return 0;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            return 0;
+        }
+        // EIO: the other side of the line has gone (a USB modem pulled out, a hung-up pty).
+        gone_ = true;
+        return -1;
+    }
+
     int fd_;
     bool exclusiveFlagSet_;
+    uint8_t buffer_[ReadBufferBytes];
+    int next_ = 0;    // first byte of buffer_ not yet served
+    int filled_ = 0;  // bytes of buffer_ holding input
     bool gone_ = false;
     bool hungUp_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
+namespace {
+
+PortOpenError openErrorFor(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV: return PortOpenError::NoDevice;  // the entry is there, its device is not
+    case EACCES:
+    case EPERM: return PortOpenError::Denied;
+    case EBUSY: return PortOpenError::Busy;
+    case ENOTTY: return PortOpenError::NotSerial;
+    default: return PortOpenError::Failed;
+    }
+}
+
+// Closes a descriptor that will not become a port and says why.
+std::unique_ptr<PortDevice> refuse(int fd, bool exclusiveFlagSet, PortOpenError why)
+{
+    if (exclusiveFlagSet) {
+        ioctl(fd, TIOCNXCL);
+    }
+    ::close(fd);
+    setPortOpenError(why);
+    return nullptr;
+}
+
+}  // namespace
+
+bool systemPortHasEntry(const std::string& portName)
 {
     std::string entry = portEntryPath(portName);
-    if (entry.empty()) {
+    struct stat st {};
+    return !entry.empty() && ::lstat(entry.c_str(), &st) == 0;
+}
+
+std::string portEntriesAdvice()
+{
+    return "COM ports are entries in " + hostDirectory() +
+           "/ports: link comN there to the modem's serial device (README, \"Using a real modem\")";
+}
+
+std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
+{
+    if (!systemPortHasEntry(portName)) {
+        setPortOpenError(PortOpenError::NoEntry);
         return nullptr;
     }
+    std::string entry = portEntryPath(portName);
     int fd = ::open(entry.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        setPortOpenError(openErrorFor(errno));
         return nullptr;
     }
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return nullptr;
+    if (!isatty(fd)) {
+        return refuse(fd, false, PortOpenError::NotSerial);
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return refuse(fd, false, PortOpenError::Busy);
     }
     bool exclusiveFlagSet = ioctl(fd, TIOCEXCL) == 0;
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
-        if (exclusiveFlagSet) {
-            ioctl(fd, TIOCNXCL);
-        }
-        ::close(fd);
-        return nullptr;
+        return refuse(fd, exclusiveFlagSet, PortOpenError::Failed);
     }
     // Hardware flow control stays as the driver reports it; everything else is a raw 8N1 line.
     tcflag_t flowControl = tio.c_cflag & CRTSCTS;
@@ -185,11 +266,7 @@ std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t
     cfsetispeed(&tio, speedFor(baud));
     cfsetospeed(&tio, speedFor(baud));
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        if (exclusiveFlagSet) {
-            ioctl(fd, TIOCNXCL);
-        }
-        ::close(fd);
-        return nullptr;
+        return refuse(fd, exclusiveFlagSet, PortOpenError::Failed);
     }
     return std::make_unique<TtyPort>(fd, exclusiveFlagSet);
 }

@@ -22,6 +22,12 @@
 
 namespace platform::qt {
 
+// The frame of every fixed-size window (dialogs, the wizard, message boxes): title, system menu
+// and close box only. CustomizeWindowHint makes the window manager take exactly these; without it
+// X11 window managers add their own maximise and minimise buttons.
+inline constexpr Qt::WindowFlags FixedWindowFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+
 class DialogView : public QWidget {
 public:
     using Notify = std::function<void(int controlId, platform::ui::Notification code)>;

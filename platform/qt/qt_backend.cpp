@@ -80,8 +80,7 @@ class DialogWindow : public QDialog {
 public:
     DialogWindow(QWidget* parent, std::function<void()> close) : QDialog(parent), close_(std::move(close))
     {
-        setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                       Qt::WindowCloseButtonHint);
+        setWindowFlags(FixedWindowFlags);
     }
 
 protected:
@@ -428,6 +427,8 @@ int QtBackend::runModal(WindowId window)
     }
     QWidget* top = r->top.data();
     top->setWindowModality(Qt::ApplicationModal);
+    // Making a window modal recomputes its flags and drops CustomizeWindowHint: set them again.
+    top->setWindowFlags(FixedWindowFlags);
     top->show();
     top->raise();
     top->activateWindow();
@@ -824,6 +825,8 @@ int QtBackend::messageBox(WindowId owner, const std::string& text, const std::st
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
+    // After the modality, which recomputes the flags and would drop CustomizeWindowHint.
+    box.setWindowFlags(FixedWindowFlags);
     // The wait cursor is for work in progress, not for a question to the user.
     bool waiting = waitCursor_ > 0;
     if (waiting) {

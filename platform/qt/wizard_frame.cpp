@@ -69,8 +69,7 @@ WizardFrame::WizardFrame(Press press, Close close)
 
     setFixedSize(width, buttonsY + h + y(MarginDu));
     // A frame window: close box and title, no help or resize decorations.
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(FixedWindowFlags);
 }
 
 QPushButton* WizardFrame::addButton(const char* text, WizardButton which)

@@ -7,8 +7,10 @@
 #include "link/serial_link.h"
 #include "platform/linux/host_paths.h"
 #include "platform/serial_device.h"
+#include "support/headless_backend.h"
 #include "support/scripted_port.h"
 #include "wizard/upgrade_wizard.h"
+#include "upload/upload_job.h"
 #include "wizard/wizard_state.h"
 
 namespace {
@@ -86,6 +88,20 @@ TEST_F(ExitSteps, ProductionModeLeavesThePortAndTheRestartAlone)
     EXPECT_TRUE(port.isOpen());
     EXPECT_NE(CurrentModem.portHandle, NoPort);
     EXPECT_FALSE(restartedAs9x() || restartedAsNt());
+}
+
+// Scripts read the wizard's outcome from its exit status: a Cancel is no success.
+TEST_F(ExitSteps, ACancelledWizardExitsWithOne)
+{
+    platform::ui::ScopedHeadlessBackend ui;
+    uploadJobs[WizardJobIndex].phase.store(Idle);
+    bool shown = false;
+    ui->onModal = [&](platform::ui::WindowId) {
+        shown = true;
+        return false;  // the user cancels on the welcome page
+    };
+    EXPECT_EQ(runStartedApplication(), 1);
+    EXPECT_TRUE(shown);
 }
 
 }  // namespace

@@ -99,7 +99,11 @@ TEST(IniReader, FilesThatAreNotIniTextGiveTheDefault)
     };
     for (const std::string& path : paths) {
         EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "d") << path;
+        EXPECT_FALSE(profileFileReadable(path)) << path;
+        EXPECT_FALSE(profileFileHasUtf8Mark(path)) << path;  // never waits on the FIFO either
     }
+    EXPECT_TRUE(profileFileReadable(dir.write("good.ini", text)));
+    EXPECT_TRUE(profileFileReadable(dir.write("empty.ini", "")));
 }
 
 TEST(IniReader, ReadsUtf16LittleEndianAsUtf8)
@@ -124,6 +128,37 @@ TEST(IniReader, HugeLinesCostNoMoreThanTheirHead)
     std::string path = dir.write("t.ini", Info + "before=" + huge + "\r\nk=\"" + huge + "\"\r\nafter=v\r\n");
     EXPECT_EQ(getPrivateProfileString("INFO", "k", "", path), std::string(127, 'y'));
     EXPECT_EQ(getPrivateProfileString("INFO", "after", "", path), "v");
+}
+
+// Blanks and quotes far from the text they belong to: the rules hold for a line of any length.
+TEST(IniReader, RulesHoldOnLinesOfAnyLength)
+{
+    const std::string blanks(70 * 1024, ' ');
+    const std::string tabs(70 * 1024, '\t');
+    struct Case {
+        const char* what;
+        std::string line;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"trailing blanks dropped", "k=abc" + blanks, "abc"},
+        {"blanks before = dropped", "k" + blanks + "=v", "v"},
+        {"blanks after = dropped", "k=" + tabs + "v" + blanks, "v"},
+        {"closing quote dropped", "k=\"abc\"" + blanks, "abc"},
+        {"quoted blanks kept, then cut", "k=\"" + blanks + "\"", std::string(127, ' ')},
+        {"a long name is another key", std::string(70 * 1024, 'k') + "=v", "d"},
+    };
+    for (const Case& c : cases) {
+        scratch::TempDir dir;
+        std::string path = dir.write("t.ini", Info + c.line + "\r\nafter=w\r\n");
+        EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), c.expected) << c.what;
+        EXPECT_EQ(getPrivateProfileString("INFO", "after", "d", path), "w") << c.what;
+    }
+    scratch::TempDir dir;
+    std::string path = dir.write("t.ini", "[" + blanks + "INFO" + blanks + "] tail" + blanks + "\r\nk=v\r\n");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "v");
+    path = dir.write("t.ini", "[INFO" + blanks + "\r\nk=v\r\n");
+    EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "v");
 }
 
 TEST(IniReader, ANulPastTheStartEndsTheText)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <unistd.h>
 
 #include "support/e2e_support.h"
@@ -61,10 +62,47 @@ TEST_F(ProbeE2eTest, NoModemAnywhereAndBadUsage)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "COM7 not-found\n");
     EXPECT_LT(result.elapsedMs, SlackMs);
+    // With no port there at all, it says where ports come from.
+    EXPECT_NE(result.err.find("COM7: no such port (it has no entry)\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(host_.path() + "/ports"), std::string::npos) << result.err;
 
     result = probe({"LPT1"});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
+}
+
+// stdout keeps its lines; stderr says why each port was not found; --json gives both at once.
+TEST_F(ProbeE2eTest, SaysWhyAPortWasNotFound)
+{
+    e2e::ModemSim normal(host_.path(), "COM3");
+    e2e::ModemSim other(host_.path(), "COM4", {"--ati1", "Acme 33.6 \"Voice\""});
+    e2e::ModemSim silent(host_.path(), "COM6", {"--silent"});
+    ASSERT_TRUE(normal.ready() && other.ready() && silent.ready());
+
+    e2e::RunResult result = probe({"3", "4", "5", "6"});
+    EXPECT_EQ(result.out, "COM3 found normal 0x80000000\nCOM4 not-found\nCOM5 not-found\nCOM6 not-found\n");
+    EXPECT_EQ(result.err,
+              "COM4: a modem of another product answered (ATI1: Acme 33.6 \"Voice\")\n"
+              "COM5: no such port (it has no entry)\n"
+              "COM6: no answer to the probe (no modem, or it is switched off)\n");
+
+    result = probe({"--json", "3", "4", "5"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "{\"port\":\"COM3\",\"found\":true,\"mode\":\"normal\",\"flags\":2147483648,\"reason\":null}\n"
+              "{\"port\":\"COM4\",\"found\":false,\"mode\":null,\"flags\":0,\"reason\":"
+              "\"a modem of another product answered (ATI1: Acme 33.6 \\\"Voice\\\")\"}\n"
+              "{\"port\":\"COM5\",\"found\":false,\"mode\":null,\"flags\":0,\"reason\":"
+              "\"no such port (it has no entry)\"}\n");
+
+    // Held by another program: the port is busy.
+    e2e::Process holder(delivery_.executable(), {"upgrade", "COM6"}, {{"TARVO_HOST", host_.path()}});
+    ASSERT_TRUE(holder.started());
+    usleep(300000);
+    result = probe({"6"});
+    EXPECT_NE(result.err.find("COM6: the port is busy (held by another program)"), std::string::npos) << result.err;
+    holder.signal(SIGINT);
+    holder.wait(5000);
 }
 
 TEST_F(ProbeE2eTest, ASecondModemOnTheSamePortIsRefused)

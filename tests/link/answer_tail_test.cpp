@@ -49,8 +49,8 @@ TEST_F(AnswerTailTest, LateEndOfAnAnswerIsNotTakenForTheNextCommandsOk)
         bool (*dialogue)(SerialPort);
     };
     const Case cases[] = {
-        {"product test", "\r\nNelta 56K USB Modem\r\n", checkAti1Key},
-        {"version gate", "\r\nNelta 56K USB Modem\r\nV 1.20\r\n", checkFirmwareVersion},
+        {"product test", "\r\nNelta 56K USB Modem\r\n", [](SerialPort p) { return checkAti1Key(p); }},
+        {"version gate", "\r\nNelta 56K USB Modem\r\nV 1.20\r\n", [](SerialPort p) { return checkFirmwareVersion(p); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -155,6 +155,32 @@ TEST_F(SerialLinkTest, WaitForOkRunsOutAfterFiveSecondsButFinishesALineFirst)
     EXPECT_EQ(now() - start, 6500u);
 }
 
+// A modem that drips one byte just inside every character time-out, never ending its line: a
+// wait still ends one character time-out after its window, the dripping line not received.
+TEST_F(SerialLinkTest, ADrippingLineHoldsAWaitOneCharacterTimeOutAtMost)
+{
+    const uint32_t dripMs = 2900;
+    modem.arriveIn(100, std::string(2000, 'x'), dripMs);
+    uint32_t start = now();
+    EXPECT_FALSE(waitForOk(port));
+    EXPECT_LE(now() - start, WaitForOkMs + LineFinishMs);
+    start = now();
+    drainInput(port);
+    EXPECT_LE(now() - start, DrainInputMs + LineFinishMs);
+    start = now();
+    EXPECT_FALSE(pingModem(port, 16000));
+    EXPECT_LE(now() - start, 16000 + WaitForOkMs + LineFinishMs);
+}
+
+TEST_F(SerialLinkTest, ALineEndingWithinTheExtraCharacterTimeOutIsTaken)
+{
+    uint32_t start = now();
+    modem.arriveIn(4500, "xO", 1500);
+    modem.arriveIn(7500, "K\r");
+    EXPECT_TRUE(waitForOk(port));
+    EXPECT_EQ(now() - start, 7500u);
+}
+
 TEST_F(SerialLinkTest, DrainInputDiscardsForThreeSeconds)
 {
     modem.arriveIn(0, "RING\r\n");

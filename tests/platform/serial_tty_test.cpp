@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -94,6 +95,48 @@ TEST_F(TtyPortTest, OpenIsExclusiveAndRawAndReadsNeverBlock)
     ASSERT_NE(port, NoPort);
     closePort(port);
     EXPECT_EQ(platform::openDeviceCount(), 0);
+}
+
+// Read system calls of this process so far (the kernel's count).
+long readCalls()
+{
+    std::ifstream io("/proc/self/io");
+    std::string name;
+    long value = 0;
+    while (io >> name >> value) {
+        if (name == "syscr:") {
+            return value;
+        }
+    }
+    return -1;
+}
+
+TEST_F(TtyPortTest, ReadsAreServedFromABufferThatAPurgeEmpties)
+{
+    SerialPort port = openPort("COM3", DefaultSpeedCode);
+    ASSERT_NE(port, NoPort);
+    const std::string flood(2000, 'x');
+    ASSERT_EQ(write(master, flood.data(), flood.size()), static_cast<ssize_t>(flood.size()));
+    usleep(50000);
+    long callsBefore = readCalls();
+    std::string got;
+    uint8_t byte = 0;
+    while (got.size() < flood.size() && waitForInput(port, 1000)) {
+        while (readBytes(port, &byte, 1) == 1) {
+            got += static_cast<char>(byte);
+        }
+    }
+    EXPECT_EQ(got, flood);
+    EXPECT_LT(readCalls() - callsBefore, 40);  // not one call per byte
+
+    // What the buffer holds is thrown away with the device's input.
+    ASSERT_EQ(write(master, "STALE\r\n", 7), 7);
+    ASSERT_TRUE(waitForInput(port, 1000));
+    usleep(20000);
+    ASSERT_EQ(readBytes(port, &byte, 1), 1);
+    purgePort(port);
+    EXPECT_EQ(readBytes(port, &byte, 1), 0);
+    closePort(port);
 }
 
 TEST_F(TtyPortTest, WaitBlocksForTheTimeOutWithoutSpinning)

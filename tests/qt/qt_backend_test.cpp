@@ -127,6 +127,16 @@ DialogTemplate searchLikeTemplate()
     return t;
 }
 
+// A fixed-size window offers no maximise (or minimise) button: the frame's buttons are the ones
+// asked for, not the window manager's defaults.
+void expectFixedFrame(Qt::WindowFlags flags)
+{
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+}
+
 TEST(DialogUnits, ConvertLikeTheSystem)
 {
     qttest::app();
@@ -153,6 +163,8 @@ TEST_F(QtBackendTest, TemplateBecomesWidgetsAtTheirPlaces)
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->clientSize(), QSize(398, 180));
     EXPECT_EQ(backend.topLevel(w)->size(), QSize(398, 180));
+    expectFixedFrame(backend.topLevel(w)->windowFlags());
+    EXPECT_EQ(backend.topLevel(w)->minimumSize(), backend.topLevel(w)->maximumSize());
     EXPECT_EQ(view->control(1040)->geometry(), QRect(122, 54, 266, 62));
     EXPECT_EQ(view->control(1009)->geometry(), QRect(120, 156, 267, 17));
     // Pictures and icons take their image's size, as the system's static pictures do.
@@ -356,9 +368,11 @@ TEST_F(QtBackendTest, MessageBoxIsCaptionedAndAnswered)
                     Row{MessageBoxIcon::Exclamation, QMessageBox::Warning}}) {
         QString caption, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
+        Qt::WindowFlags flags;
         QTimer::singleShot(50, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
+            flags = box->windowFlags();
             caption = box->windowTitle();
             text = box->text();
             icon = box->icon();
@@ -370,6 +384,7 @@ TEST_F(QtBackendTest, MessageBoxIsCaptionedAndAnswered)
         EXPECT_EQ(caption, "Tarvo32");
         EXPECT_EQ(text, "Please remove your modem from the USB port,\nand then press 'OK' to continue.");
         EXPECT_EQ(icon, row.shown);
+        expectFixedFrame(flags);
     }
 }
 
@@ -383,6 +398,7 @@ TEST_F(QtBackendTest, SheetPageSeesEnterFirstAndTheFrameReportsItsButtons)
     buttons.nextEnabled = true;
     backend.setWizardButtons(sheet, buttons);
     backend.showSheetPage(sheet, page);
+    expectFixedFrame(backend.topLevel(sheet)->windowFlags());
     platform::qt::WizardFrame* frame = backend.frame(sheet);
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->windowTitle(), "Firmware upload wizard (page 2 of 5)");
@@ -506,6 +522,7 @@ TEST_F(QtBackendTest, MessageBoxComesToTheFrontAndGivesTheKeyboardBack)
             okHasIcon = !box->button(QMessageBox::Ok)->icon().isNull();
             box->button(QMessageBox::Ok)->click();
         });
+        expectFixedFrame(owner->windowFlags());  // also while it runs modal
         backend.messageBox(dialog, "Upload successfully", "Tarvo32", MessageBoxIcon::Information, MessageBoxButtons::Ok);
         EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == owner; }));
         backend.endModal(dialog, IdOk);

@@ -25,6 +25,8 @@ inline void clearJob(UploadJob& job, int32_t keepRunning = 1, int threadId = -1)
     job.resetCountdown = 0;
     job.blink = 0;
     job.deviceKey.clear();
+    job.failReason.store(ReasonNone);
+    job.failDetail = FailureDetail{};
 }
 
 }  // namespace jobs

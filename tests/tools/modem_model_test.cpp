@@ -175,6 +175,41 @@ TEST(ModemModelReceiver, NumbersWrapAndEotEndsThePassBackInCommandMode)
     EXPECT_EQ(drain(m, 0), "\r\nOK\r\n");
 }
 
+// A sender that goes away, before the first block or in the middle: after the give-up time
+// without a byte the receiver stops its NAKs and the modem answers from its boot loader, until a
+// pass ends with EOT and the new firmware runs.
+TEST(ModemModelReceiver, GivesUpAfterItsTimeAndComesBackInKernelMode)
+{
+    for (bool midway : {false, true}) {
+        SCOPED_TRACE(midway ? "after block 1" : "before any block");
+        ModemSettings settings;
+        settings.giveUpMs = 4000;
+        ModemModel m = receiving(settings);
+        Micros last = 0;
+        if (midway) {
+            send(m, makeBlock(1, filled(1)), 500 * Ms);
+            ASSERT_EQ(drain(m, 500 * Ms), std::string(1, Ack));
+            last = 500 * Ms;
+        }
+        EXPECT_EQ(m.mode(), ModemMode::Receiving);
+        drain(m, last + 4000 * Ms);
+        EXPECT_EQ(m.mode(), ModemMode::Receiving);
+        EXPECT_EQ(drain(m, last + 60000 * Ms), "") << "no NAK after the give-up";
+        EXPECT_EQ(m.mode(), ModemMode::Command);
+        EXPECT_EQ(m.counters().givenUp, 1u);
+        send(m, "ATI9\r", last + 61000 * Ms);
+        EXPECT_EQ(drain(m, last + 61000 * Ms), "\r\nKERNEL\r\n\r\nOK\r\n");
+
+        send(m, "ATUPX\rY\r", last + 62000 * Ms);
+        drain(m, last + 62000 * Ms);
+        send(m, makeBlock(1, filled(1)), last + 62100 * Ms);
+        send(m, std::vector<uint8_t>{Eot}, last + 62200 * Ms);
+        drain(m, last + 62200 * Ms);
+        send(m, "ATI9\r", last + 63000 * Ms);
+        EXPECT_EQ(drain(m, last + 63000 * Ms), "\r\nKOR-56K V.90\r\n\r\nOK\r\n");
+    }
+}
+
 TEST(ModemModelReceiver, FillOfTheLastBlockIsKeptAndCanBeTrimmed)
 {
     ModemModel m = receiving();

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
+#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_engine.h"
 #include "upload/upload_fixture.h"
+#include "upload/upload_reason.h"
 
 namespace {
 
@@ -77,8 +80,7 @@ TEST_F(UploadEngineTest, ImageSizesArriveWhole)
         size_t blocks;
         int32_t phase;
     };
-    for (Case c : {Case{300, 3, Succeeded}, Case{256, 2, Succeeded}, Case{1, 1, Succeeded},
-                   Case{0, 0, Failed}}) {
+    for (Case c : {Case{300, 3, Succeeded}, Case{256, 2, Succeeded}, Case{1, 1, Succeeded}}) {
         SCOPED_TRACE(c.size);
         upload_test::clearJob(job());
         auto image = writeFirmware(c.size);
@@ -171,7 +173,10 @@ TEST_F(UploadEngineTest, RefusedBlocksAreSentAgainWithTheirNumber)
         if (c.phase == Failed) {
             EXPECT_EQ(job().sentBytes.load(), BlockDataSize);
             EXPECT_EQ(modem.counters().eots, 0u);
+            EXPECT_EQ(job().failReason.load(), ReasonBlockRefused);
+            EXPECT_EQ(uploadReasonText(job().failReason.load(), job().failDetail), "block 2 refused four times (NAK)");
         } else {
+            EXPECT_EQ(job().failReason.load(), ReasonNone);
             EXPECT_EQ(modem.images()[0].trimmed(image.size()), image);
         }
     }
@@ -231,8 +236,12 @@ TEST_F(UploadEngineTest, RefusedPreUploadCommandEndsTheRunBeforeUploadMode)
     struct Case {
         const char* ini;
         int errors;
+        const char* reason;
     };
-    for (Case c : {Case{"1=XYZ\n", 0}, Case{"1=A\n", 0}, Case{"1=AT&F\n", 1}, Case{"1=ATZ\n2=AT&F\n", 1}}) {
+    for (Case c : {Case{"1=XYZ\n", 0, "pre-upload command 1 (XYZ) does not begin with AT"},
+                   Case{"1=A\n", 0, "pre-upload command 1 (A) does not begin with AT"},
+                   Case{"1=AT&F\n", 1, "pre-upload command 1 (AT&F) was not answered OK (ERROR)"},
+                   Case{"1=ATZ\n2=at&f\n", 1, "pre-upload command 2 (AT&F) was not answered OK (ERROR)"}}) {
         SCOPED_TRACE(c.ini);
         upload_test::clearJob(job());
         writeFirmware(200);
@@ -247,6 +256,7 @@ TEST_F(UploadEngineTest, RefusedPreUploadCommandEndsTheRunBeforeUploadMode)
         EXPECT_FALSE(sent(modem, "ATUPX"));
         EXPECT_FALSE(sent(modem, "XYZ"));
         EXPECT_EQ(job().totalBytes.load(), 0u);
+        EXPECT_EQ(uploadReasonText(job().failReason.load(), job().failDetail), c.reason);
     }
 }
 
@@ -259,6 +269,8 @@ TEST_F(UploadEngineTest, VersionGateRefusesAnOldModem)
     run();
     expectEndedClean(Failed);
     EXPECT_FALSE(sent(modem, "ATUPX"));
+    EXPECT_EQ(uploadReasonText(job().failReason.load(), job().failDetail),
+              "the version check refused the modem's firmware 1.05 (it must be above 1.05)");
 }
 
 // ATBKOR refused twice: the fix file goes first with ATUPX, then ATBKOR is accepted and the
@@ -330,6 +342,70 @@ TEST_F(UploadEngineTest, MissingFilesEndTheRun)
         run();
         expectEndedClean(Failed);
         EXPECT_FALSE(sent(modem, "ATUPX"));
+        EXPECT_EQ(job().failReason.load(), ReasonImageMissing);
+        EXPECT_EQ(job().failDetail.number, c.mainFile ? 1 : 0);  // the fix image, or the firmware
+    }
+}
+
+// Nothing that cannot be a firmware image switches the modem to upload mode: the run ends before
+// "ATUPX" or "ATBKOR", saying why. The same holds for the fix image when its pass starts.
+TEST_F(UploadEngineTest, ImagesThatCannotBeFirmwareNeverReachUploadMode)
+{
+    const std::string ini = iniPath();
+    const std::string fifo = dir_ + "/fifo.bin";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir_ + "/zero.bin");
+    std::filesystem::create_symlink(ini, dir_ + "/linked.bin");
+    std::filesystem::create_hard_link(ini, dir_ + "/hardlinked.bin");
+    writeImage(dir_ + "/empty.bin", 0, 1);
+    {
+        std::ofstream big(dir_ + "/big.bin", std::ios::binary);
+        big.seekp(static_cast<std::streamoff>(MaxImageBytes));
+        big.put('x');  // one byte over, the rest a hole
+    }
+    struct Case {
+        std::string path;
+        UploadReason reason;
+    };
+    const Case cases[] = {
+        {ini, ReasonImageIsIni},                        // no Firmware_file: the documented default
+        {dir_ + "/linked.bin", ReasonImageIsIni},       // the INI under another name
+        {dir_ + "/hardlinked.bin", ReasonImageIsIni},
+        {dir_ + "/", ReasonImageNotRegular},            // an empty Firmware_file
+        {dir_, ReasonImageNotRegular},                  // a directory
+        {fifo, ReasonImageNotRegular},                  // would block the open for good
+        {dir_ + "/zero.bin", ReasonImageNotRegular},    // would upload without end
+        {dir_ + "/empty.bin", ReasonImageEmpty},
+        {dir_ + "/big.bin", ReasonImageTooLarge},
+        {dir_ + "/none.bin", ReasonImageMissing},
+    };
+    for (bool kernel : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.path + (kernel ? " as the fix image" : ""));
+            upload_test::clearJob(job());
+            FirmwareConfig.Firmware_include_kernel = kernel;
+            ModemSettings settings;
+            if (kernel) {
+                writeFirmware(300);
+                FirmwareConfig.FixFilePath = c.path;
+                settings.errorTimes["ATBKOR"] = 2;
+            } else {
+                FirmwareConfig.FirmwarePath = c.path;
+            }
+            auto& modem = addModem(settings);
+            uint32_t took = run();
+            expectEndedClean(Failed);
+            EXPECT_FALSE(sent(modem, "ATUPX"));
+            EXPECT_FALSE(sent(modem, "Y"));
+            EXPECT_EQ(sent(modem, "ATBKOR"), kernel);  // the fix image is only wanted after it
+            EXPECT_EQ(modem.counters().eots, 0u);
+            EXPECT_EQ(job().failReason.load(), c.reason);
+            EXPECT_EQ(job().failDetail.number, kernel ? 1 : 0);
+            EXPECT_EQ(job().failDetail.subject, c.path);
+            EXPECT_LT(took, 2 * KernelGateAttempts * (DrainInputMs + WaitForOkMs));
+            FirmwareConfig.FirmwarePath = dir_ + "/firmware.bin";
+            FirmwareConfig.FixFilePath = dir_ + "/fix.bin";
+        }
     }
 }
 
@@ -342,7 +418,8 @@ TEST_F(UploadEngineTest, SilentStagesEndAtTheirTimeOut)
         bool noNak;
         uint32_t windowMs;
     };
-    for (Case c : {Case{"no prompt", true, false, PromptWaitMs}, Case{"no NAK", false, true, FirstNakWaitMs}}) {
+    for (Case c : {Case{"no upload prompt after ATUPX", true, false, PromptWaitMs},
+                   Case{"the modem did not ask for the first block within 30 s (no NAK)", false, true, FirstNakWaitMs}}) {
         SCOPED_TRACE(c.name);
         upload_test::clearJob(job());
         writeFirmware(300);
@@ -357,6 +434,7 @@ TEST_F(UploadEngineTest, SilentStagesEndAtTheirTimeOut)
         EXPECT_EQ(sent(modem, "Y"), c.noNak);
         EXPECT_EQ(modem.counters().blocksGood, 0u);
         EXPECT_EQ(job().sentBytes.load(), 0u);
+        EXPECT_EQ(uploadReasonText(job().failReason.load(), job().failDetail), c.name);
     }
 }
 
@@ -368,6 +446,7 @@ TEST_F(UploadEngineTest, AbsentModemIsProbedFourTimes)
     expectEndedClean(Failed);
     EXPECT_GE(took, 3 * ProbeRetryPauseMs);
     EXPECT_LT(took, 4 * ProbeRetryPauseMs);
+    EXPECT_EQ(job().failReason.load(), ReasonPortNoEntry);
 
     upload_test::clearJob(job());
     ModemSettings silent;
@@ -376,6 +455,35 @@ TEST_F(UploadEngineTest, AbsentModemIsProbedFourTimes)
     run();
     expectEndedClean(Failed);
     EXPECT_EQ(modem.openCount(), ProbeAttempts);
+    EXPECT_EQ(job().failReason.load(), ReasonNoAnswer);
+}
+
+// The probe's last finding is the reason: the modem of another product names itself.
+TEST_F(UploadEngineTest, ProbeFailuresSayWhatAnswered)
+{
+    struct Case {
+        const char* name;
+        std::function<void(ModemSettings&)> setUp;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"other product", [](ModemSettings& s) { s.ati1Lines = {"Acme 33.6 Voice", "V 2.0"}; },
+         "a modem of another product answered (ATI1: Acme 33.6 Voice)"},
+        {"other maker", [](ModemSettings& s) { s.ati9Lines = {"ZYX-14.4"}; },
+         "a modem of another maker answered (ATI9: ZYX-14.4)"},
+        {"late", [](ModemSettings& s) { s.answerDelayMsFor["ATI9"] = 400; }, "the modem answered too late"},
+    };
+    writeFirmware(300);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        upload_test::clearJob(job());
+        ModemSettings settings;
+        c.setUp(settings);
+        addModem(settings);
+        run();
+        expectEndedClean(Failed);
+        EXPECT_EQ(uploadReasonText(job().failReason.load(), job().failDetail), c.reason);
+    }
 }
 
 // A modem pulled out mid-transfer: writes fail, and the run ends through its end, failed, soon.
@@ -389,6 +497,7 @@ TEST_F(UploadEngineTest, PulledOutModemEndsTheRunAsFailed)
     expectEndedClean(Failed);
     EXPECT_EQ(job().sentBytes.load(), 10u * BlockDataSize);
     EXPECT_FALSE(modem.isOpen());
+    EXPECT_EQ(job().failReason.load(), ReasonPortLost);
     // The dialogue before the blocks costs the 3 s pause; what follows the pull-out is brief.
     EXPECT_LT(took, AfterNakPauseMs + BlockTransmissions * AckWaitMs + 1000);
 }
@@ -450,6 +559,7 @@ TEST_F(UploadEngineTest, PortThatTakesNothingEndsTheRun)
     platform::setPortOpener(nullptr);
     expectEndedClean(Failed);
     EXPECT_GE(StalledPort::blockWrites, 1);
+    EXPECT_EQ(job().failReason.load(), ReasonPortLost);
     EXPECT_LT(took, AfterNakPauseMs + WriteStallLimitMs + 500);
 }
 

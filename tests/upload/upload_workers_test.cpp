@@ -219,6 +219,7 @@ TEST_F(UploadWorkersTest, KillDuringTheLongestWaitReturnsAtOnce)
     EXPECT_EQ(job.phase.load(), Failed);
     EXPECT_EQ(job.portHandle.load(), NoPort);
     EXPECT_FALSE(modem.isOpen());
+    EXPECT_EQ(job.failReason.load(), ReasonStopped);  // not "no NAK": the wait was cut short
 }
 
 // keepRunning cleared during a transfer on a line paced at 115200 baud: the worker ends before
@@ -247,6 +248,7 @@ TEST_F(UploadWorkersTest, StopDuringTheTransferEndsBeforeTheNextBlock)
     EXPECT_TRUE(received == sent || received == sent + BlockDataSize) << received << " vs " << sent;
     EXPECT_EQ(modem.counters().eots, 0u);
     EXPECT_FALSE(modem.isOpen());
+    EXPECT_EQ(job.failReason.load(std::memory_order_acquire), ReasonStopped);
 
     // Let it run again: a new run starts from the probe and block 1.
     resumeProductionPort(6);

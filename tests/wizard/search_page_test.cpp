@@ -221,6 +221,36 @@ TEST_F(Search, CancelRightAfterAFoundModemLeavesItsPortToTheExitSteps)
     EXPECT_EQ(platform::openDeviceCount(), 0);
 }
 
+// A silent port holds a probe for seconds; Cancel or the close box during it end the search
+// within a second, not after the probe (or the drip of a hostile modem) has run its course.
+TEST_F(Search, CancelOrCloseDuringASilentPortsProbeEndsTheSearchWithinASecond)
+{
+    for (bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Cancel");
+        modemsim::ModemSettings silent;
+        silent.silent = true;
+        ports_.add("COM1", silent);
+        sheet().open();
+        ui().dispatchPosted();
+        ASSERT_TRUE(press(WizardButton::Next));
+        ui().queueInput([&] {
+            if (closeBox) {
+                ui().closeWindow(sheet().handle());
+            } else {
+                press(WizardButton::Cancel);
+            }
+        });
+        platform::Ticks start = platform::tickCount();
+        ui().runFor(SearchDelayMs);
+        EXPECT_LT(platform::elapsedSince(start), SearchDelayMs + 1000);
+        EXPECT_FALSE(sheet().isOpen());
+        EXPECT_EQ(sheet().result(), platform::ui::SheetCancelled);
+        EXPECT_EQ(CurrentModem.portHandle, NoPort);
+        EXPECT_EQ(platform::openDeviceCount(), 0);
+        ports_.remove("COM1");
+    }
+}
+
 TEST_F(Search, ClosingTheWindowDuringTheSearchEndsTheModalRun)
 {
     ports_.add("COM2");

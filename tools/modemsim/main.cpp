@@ -42,8 +42,9 @@ constexpr const char* UsageText =
     "\n"
     "  --port COMn             the COM port to appear as (required)\n"
     "  --baud N                pace the line at N baud in both directions (default: instant)\n"
-    "  --image-out PATH        write each received image: PATH.1, PATH.2, ... per file pass, and\n"
-    "                          the latest complete one to PATH\n"
+    "  --image-out PATH        write each received image: PATH.1, PATH.2, ... per file pass (a\n"
+    "                          pass broken off as far as it got), and the latest complete one to\n"
+    "                          PATH\n"
     "  --image-size N          trim PATH (the latest image) to N bytes, dropping the block filling\n"
     "  --ati9 TEXT             an ATI9 answer line (repeatable; replaces the default)\n"
     "  --ati1 TEXT             an ATI1 answer line (repeatable; replaces the default)\n"
@@ -60,7 +61,10 @@ constexpr const char* UsageText =
     "  --no-first-nak          never send the NAK that starts a transfer\n"
     "  --nak-block INDEX=TIMES NAK the INDEXth block of a file TIMES times\n"
     "  --late-ack INDEX[=MS]   acknowledge the INDEXth block MS late (default 2500)\n"
-    "  --pull-out-after K      disappear after K acknowledged blocks\n";
+    "  --pull-out-after K      disappear after K acknowledged blocks\n"
+    "  --give-up MS            leave upload mode after MS without a byte from the sender and\n"
+    "                          come back in kernel mode, firmware half written (default 10000;\n"
+    "                          the sender waits 3 s after the first NAK, so keep it above that)\n";
 
 volatile sig_atomic_t stopRequested = 0;
 int wakePipe[2] = {-1, -1};
@@ -191,6 +195,9 @@ int parseOptions(int argc, char** argv, Options& options)
             } else if (arg == "--pull-out-after") {
                 ok = parseNumber(v, number);
                 s.pullOutAfterBlocks = static_cast<int>(number);
+            } else if (arg == "--give-up") {
+                ok = parseNumber(v, number) && number > 0;
+                s.giveUpMs = static_cast<uint32_t>(number);
             } else {
                 ok = false;
             }
@@ -240,18 +247,21 @@ class ImageWriter {
 public:
     ImageWriter(std::string path, long size) : path_(std::move(path)), size_(size) {}
 
-    // Writes the images completed since the last call.
+    // Writes the passes ended since the last call: a complete one to PATH.n and PATH, one broken
+    // off (a later pass has begun) to PATH.n only, as far as it got.
     void update(const ModemModel& model)
     {
         if (path_.empty()) {
             return;
         }
         const auto& images = model.images();
-        while (written_ < images.size() && images[written_].complete) {
+        while (written_ < images.size() && (images[written_].complete || written_ + 1 < images.size())) {
             const modemsim::ReceivedImage& image = images[written_];
             ++written_;
             writeFile(path_ + "." + std::to_string(written_), image.data);
-            writeFile(path_, size_ >= 0 ? image.trimmed(static_cast<size_t>(size_)) : image.data);
+            if (image.complete) {
+                writeFile(path_, size_ >= 0 ? image.trimmed(static_cast<size_t>(size_)) : image.data);
+            }
         }
     }
 

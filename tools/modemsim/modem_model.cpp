@@ -83,6 +83,19 @@ void ModemModel::pullOut(Micros now)
 
 void ModemModel::advanceTo(Micros t)
 {
+    if (mode_ == ModemMode::Receiving && !gone(t)) {
+        Micros giveUpAt = lastReceiverByte_ + static_cast<Micros>(settings_.giveUpMs) * MicrosPerMs;
+        if (t > giveUpAt) {
+            // NAKs due before the give-up still went out.
+            while (nextNak_ && *nextNak_ <= giveUpAt) {
+                Micros at = *nextNak_;
+                sendByte(Nak, at);
+                ++counters_.naksSent;
+                nextNak_ = at + NakRepeatMs * MicrosPerMs;
+            }
+            giveUp(giveUpAt);
+        }
+    }
     // The receiver's NAKs while it waits for the first block are the only output that nobody
     // asked for; they are put on the line lazily, whenever the caller's time passes them.
     while (nextNak_ && *nextNak_ <= t && !gone(*nextNak_)) {
@@ -249,6 +262,16 @@ void ModemModel::startReceiver(Micros t)
     }
 }
 
+void ModemModel::giveUp(Micros)
+{
+    mode_ = ModemMode::Command;
+    nextNak_.reset();
+    block_.clear();
+    busyUntil_.reset();
+    settings_.kernelMode = true;
+    ++counters_.givenUp;
+}
+
 void ModemModel::receiverByte(uint8_t byte, Micros t)
 {
     Micros previous = lastReceiverByte_;
@@ -257,11 +280,9 @@ void ModemModel::receiverByte(uint8_t byte, Micros t)
         ++counters_.bytesIgnored;  // still busy with the block it will acknowledge late
         return;
     }
-    if (t - previous > ReceiverIdleMs * MicrosPerMs) {
+    if (t - previous > static_cast<Micros>(settings_.giveUpMs) * MicrosPerMs) {
         // The sender went away; like a real modem, give up upload mode and listen for commands.
-        mode_ = ModemMode::Command;
-        nextNak_.reset();
-        block_.clear();
+        giveUp(previous + static_cast<Micros>(settings_.giveUpMs) * MicrosPerMs);
         commandByte(byte, t);
         return;
     }
@@ -276,6 +297,7 @@ void ModemModel::receiverByte(uint8_t byte, Micros t)
         } else if (byte == Eot) {
             ++counters_.eots;
             images_.back().complete = true;
+            settings_.kernelMode = false;  // the new firmware runs
             nextNak_.reset();
             sendByte(Ack, t);
             ++counters_.acksSent;

@@ -37,7 +37,7 @@ constexpr size_t BlockSize = 3 + BlockDataSize + 1;  // SOH, number, complement,
 constexpr uint32_t NakRepeatMs = 1000;         // NAK while waiting for the first block
 constexpr uint32_t LateAckDefaultMs = 2500;    // a late ACK: beyond the sender's 2 s wait
 constexpr uint32_t BlockByteGapMs = 1000;      // a block stalled this long is dropped
-constexpr uint32_t ReceiverIdleMs = 10000;     // upload mode given up after this silence
+constexpr uint32_t ReceiverIdleMs = 10000;     // default give-up: upload mode left after this silence
 constexpr uint32_t BitsPerByteOnWire = 10;     // 8N1: start, 8 data, stop
 
 // The modem's own texts.
@@ -69,6 +69,10 @@ struct ModemSettings {
     uint32_t lateAckBlock = 0;                      // block index acknowledged late; 0: none
     uint32_t lateAckMs = LateAckDefaultMs;
     int pullOutAfterBlocks = -1;                    // gone after this many ACKed blocks; -1: never
+    // The receiver gives up after this long without a byte from the sender (first NAKs
+    // included) and, its firmware half written, comes back in its boot loader: kernel mode,
+    // from where it can be flashed again. A pass that ends with EOT leaves working firmware.
+    uint32_t giveUpMs = ReceiverIdleMs;
 
     // Pacing: 0 = instant; otherwise the line speed in baud.
     uint32_t baud = 0;
@@ -107,6 +111,7 @@ struct ModemCounters {
     uint32_t eots = 0;
     uint32_t bytesIgnored = 0;     // arrived while busy (late ACK) or between blocks
     uint32_t purges = 0;
+    uint32_t givenUp = 0;          // upload passes the receiver gave up
     uint32_t bytesPurged = 0;
 };
 
@@ -156,6 +161,7 @@ private:
     void receiverByte(uint8_t byte, Micros t);
     void finishBlock(Micros t);
     void startReceiver(Micros t);
+    void giveUp(Micros t);
     void send(const std::string& bytes, Micros t);
     void sendByte(uint8_t byte, Micros t);
     void answer(const std::vector<std::string>& lines, Micros t);

@@ -86,6 +86,12 @@ ModemMode SimulatedModem::mode() const
     return model_.mode();
 }
 
+bool SimulatedModem::isPulledOut() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pulledOut_;
+}
+
 bool SimulatedModem::isOpen() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -257,7 +263,13 @@ std::unique_ptr<platform::PortDevice> SimulatedPorts::open(const std::string& po
             }
         }
     }
-    if (!modem || !modem->tryOpen(baud)) {
+    if (!modem) {
+        platform::setPortOpenError(platform::PortOpenError::NoEntry);
+        return nullptr;
+    }
+    if (!modem->tryOpen(baud)) {
+        platform::setPortOpenError(modem->isPulledOut() ? platform::PortOpenError::NoDevice
+                                                        : platform::PortOpenError::Busy);
         return nullptr;
     }
     return std::make_unique<SimulatedDevice>(modem);

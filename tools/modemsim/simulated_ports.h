@@ -34,6 +34,7 @@ public:
     ModemMode mode() const;
 
     bool isOpen() const;
+    bool isPulledOut() const;
     int openCount() const;     // successful opens so far
     int dtrDrops() const;
     uint32_t lastBaud() const;  // the baud rate of the latest open
