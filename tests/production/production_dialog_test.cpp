@@ -349,7 +349,6 @@ TEST_F(ProductionDialogTest, RowsFollowRealUploads)
         sawTransfer = sawTransfer || (squares == 3 && percent > 0 && percent < 98);
         hundredBeforeGreen += v.percent == "100%" ? 1 : 0;
     }
-    EXPECT_EQ(seen.front().steps, OneSquare);
     EXPECT_TRUE(sawTransfer);
     EXPECT_GT(hundredBeforeGreen, 0);
     ASSERT_EQ(modem.images().size(), 1u);
