@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -88,30 +89,26 @@ class ProductionDialogTest : public upload_test::UploadFixture {
 protected:
     void SetUp() override
     {
-        UploadFixture::SetUp();
-        savedOs_ = OsFlavor;
+        UploadFixture::SetUp();  // OsFlavor and the configuration are put back afterwards
         OsFlavor = OsFlavorRecord{};
         OsFlavor.IsNT = 1;
         OsFlavor.IsWin98 = 1;
         FirmwareConfig.ComBase = 1;
         FirmwareConfig.Model_name = "Nelta 56K USB Modem";
         FirmwareConfig.Firmware_version = "1.05";
-        auto backend = std::make_unique<HeadlessBackend>();
-        ui_ = backend.get();
-        installBackend(std::move(backend));
+        backend_.emplace();
+        ui_ = backend_->get();
     }
     void TearDown() override
     {
-        ui_->onModal = nullptr;
         killWorkers(0, UploadJobCount - 1);
-        installBackend(nullptr);
-        OsFlavor = savedOs_;
+        backend_.reset();
         UploadFixture::TearDown();
     }
 
     // Runs the dialog as start-up does; the script plays the operator once the dialog shows
-    // (nothing more happens afterwards: the run then ends as if abandoned). Returns the result,
-    // -1 when the script was left with the dialog still running.
+    // (nothing more happens afterwards: the run then ends as if abandoned, with IdCancel).
+    // Returns the dialog's result.
     int run(const std::function<void()>& script, ProductionDialog& dialog)
     {
         bool played = false;
@@ -145,9 +142,9 @@ protected:
                        ui_->progressPos(window_, ids.bar)};
     }
 
+    std::optional<ScopedHeadlessBackend> backend_;
     HeadlessBackend* ui_ = nullptr;
     WindowId window_ = NoWindow;
-    OsFlavorRecord savedOs_;
 };
 
 // The warning comes before the dialog shows; then the values, the labels for the port base, the
@@ -352,7 +349,6 @@ TEST_F(ProductionDialogTest, RowsFollowRealUploads)
         sawTransfer = sawTransfer || (squares == 3 && percent > 0 && percent < 98);
         hundredBeforeGreen += v.percent == "100%" ? 1 : 0;
     }
-    EXPECT_EQ(seen.front().steps, OneSquare);
     EXPECT_TRUE(sawTransfer);
     EXPECT_GT(hundredBeforeGreen, 0);
     ASSERT_EQ(modem.images().size(), 1u);
