@@ -1,8 +1,10 @@
 // COM ports on Windows: \\.\COMn opened exclusively and synchronously, 8N1 at the speed asked
-// for. Reads take what has arrived and never wait; a wait for input is one ReadFile in the mode
-// Windows has for it (return with the first byte, or after the time-out), whose bytes are kept in
-// a buffer that the next reads empty first and a purge discards. Writes give up after the same
-// stall as on every other host, so a modem pulled out never hangs a worker.
+// for. Reads take what has arrived and never wait. A wait for input polls with reads that return
+// at once, a millisecond apart; the bytes such a read brings are kept in a buffer that the next
+// reads empty first and a purge discards. (The time-out mode that returns with the first byte,
+// ReadIntervalTimeout and ReadTotalTimeoutMultiplier both MAXDWORD, is not used: Wine waits out
+// the whole constant in it even when bytes arrive, which made every answer late.) Writes give up
+// after the same stall as on every other host, so a modem pulled out never hangs a worker.
 #include <windows.h>
 
 #include <cstring>
@@ -23,8 +25,9 @@ constexpr const char* DevicePrefix = "\\\\.\\COM";
 constexpr DWORD WriteStallMs = 2000;
 // Bytes one wait for input takes into the buffer at most; the rest stay in the driver.
 constexpr DWORD WaitReadChunk = 4096;
-// Polling step for a driver that refuses the wait mode of SetCommTimeouts.
-constexpr DWORD WaitPollStepMs = 1;
+// Pause between two looks for input while waiting (1 ms once the worker asked for a 1 ms timer;
+// one scheduler tick, 10 to 16 ms, otherwise).
+constexpr uint32_t WaitPollStepMs = 1;
 
 DWORD baudFor(uint32_t baud)
 {
@@ -37,7 +40,8 @@ DWORD baudFor(uint32_t baud)
     }
 }
 
-// A read returns at once with what has arrived, possibly nothing.
+// A read returns at once with what has arrived, possibly nothing; a write gives up after
+// WriteStallMs with what was accepted.
 COMMTIMEOUTS immediateReads()
 {
     COMMTIMEOUTS t{};
@@ -46,23 +50,9 @@ COMMTIMEOUTS immediateReads()
     return t;
 }
 
-// A read returns at once when bytes have arrived, else with the first byte, else after waitMs.
-COMMTIMEOUTS firstByteWithin(DWORD waitMs)
-{
-    COMMTIMEOUTS t = immediateReads();
-    t.ReadTotalTimeoutMultiplier = MAXDWORD;
-    t.ReadTotalTimeoutConstant = waitMs;
-    return t;
-}
-
-bool sameTimeouts(const COMMTIMEOUTS& a, const COMMTIMEOUTS& b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 class CommPort : public PortDevice {
 public:
-    CommPort(HANDLE handle, const COMMTIMEOUTS& timeouts) : handle_(handle), timeouts_(timeouts) {}
+    explicit CommPort(HANDLE handle) : handle_(handle) {}
     ~CommPort() override { CloseHandle(handle_); }
 
     int read(uint8_t* buf, int n) override
@@ -70,9 +60,6 @@ public:
         int taken = takeWaiting(buf, n);
         if (taken == n || gone_) {
             return taken > 0 ? taken : (gone_ ? -1 : 0);
-        }
-        if (!useTimeouts(immediateReads())) {
-            return taken;
         }
         DWORD got = 0;
         BOOL ok = ReadFile(handle_, buf + taken, static_cast<DWORD>(n - taken), &got, nullptr);
@@ -123,10 +110,19 @@ public:
             sleepMs(timeoutMs);
             return false;
         }
-        if (timeoutMs == 0 || !useTimeouts(firstByteWithin(timeoutMs))) {
-            return pollReadable(timeoutMs);
+        // Real time, as a wait in the OS would be, whatever clock the program's time-outs use.
+        const DWORD start = GetTickCount();
+        for (;;) {
+            if (fillWaiting()) {
+                return true;
+            }
+            uint32_t spent = GetTickCount() - start;
+            if (spent >= timeoutMs) {
+                return false;
+            }
+            uint32_t left = timeoutMs - spent;
+            Sleep(left < WaitPollStepMs ? left : WaitPollStepMs);
         }
-        return fillWaiting();
     }
 
     void lowerDtr() override
@@ -155,8 +151,8 @@ private:
         return static_cast<int>(count);
     }
 
-    // One ReadFile into the buffer under the time-outs in force. True when a read is worth
-    // trying: bytes came, or the device failed (the read then reports it).
+    // One ReadFile into the buffer, returning at once. True when a read is worth trying: bytes
+    // came, or the device failed (the read then reports it).
     bool fillWaiting()
     {
         waiting_.resize(WaitReadChunk);
@@ -171,35 +167,7 @@ private:
         return got > 0;
     }
 
-    bool pollReadable(uint32_t timeoutMs)
-    {
-        const Ticks start = tickCount();
-        for (;;) {
-            if (!useTimeouts(immediateReads()) || fillWaiting()) {
-                return true;
-            }
-            if (elapsedSince(start) >= timeoutMs) {
-                return false;
-            }
-            Sleep(WaitPollStepMs);
-        }
-    }
-
-    // Puts the time-outs in force when they differ from the last ones set.
-    bool useTimeouts(COMMTIMEOUTS wanted)
-    {
-        if (sameTimeouts(wanted, timeouts_)) {
-            return true;
-        }
-        if (!SetCommTimeouts(handle_, &wanted)) {
-            return false;
-        }
-        timeouts_ = wanted;
-        return true;
-    }
-
     HANDLE handle_;
-    COMMTIMEOUTS timeouts_;
     std::vector<uint8_t> waiting_;  // bytes a wait took in, from waitingAt_ on not yet read
     size_t waitingAt_ = 0;
     bool gone_ = false;
@@ -243,7 +211,7 @@ std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t
         CloseHandle(handle);
         return nullptr;
     }
-    return std::make_unique<CommPort>(handle, timeouts);
+    return std::make_unique<CommPort>(handle);
 }
 
 }  // namespace platform
