@@ -1,22 +1,15 @@
-#include <cstdio>
-
 #include "app/commands.h"
 #include "app/startup.h"
 #include "config/firmware_config.h"
+#include "production/production_dialog.h"
 #include "wizard/upgrade_wizard.h"
-
-namespace {
-
-constexpr const char* ProductionNotBuiltText = "Tarvo32: the production-line dialog is not built yet\n";
-
-}  // namespace
 
 int runStartedApplication()
 {
     if (FirmwareConfig.For_internal_production) {
         // The production dialog owns its ports and never asks for a restart, so nothing of the
         // wizard's exit steps applies here.
-        std::fputs(ProductionNotBuiltText, stderr);
+        runProductionDialog();
         return 0;
     }
     runUpgradeWizard();

@@ -1,14 +1,13 @@
 // `Tarvo32 upgrade PORT`: one upload on the wizard's record, run on its worker and watched with
 // the same poll and progress rule as the wizard page. Progress goes to stderr (one redrawn line
 // on a terminal, plain lines otherwise); the last stdout line is "Succeeded" or "Failed".
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "app/commands.h"
+#include "app/interrupts.h"
 #include "app/startup.h"
 #include "platform/clock.h"
 #include "platform/com_port_name.h"
@@ -17,9 +16,6 @@
 
 namespace {
 
-constexpr int SucceededExitStatus = 0;
-constexpr int FailedExitStatus = 1;
-
 constexpr uint32_t PollPeriodMs = 800;       // as the wizard page polls
 constexpr uint32_t InterruptCheckMs = 50;    // how soon Ctrl-C is passed on to the worker
 
@@ -27,11 +23,7 @@ constexpr const char* SucceededText = "Succeeded";
 constexpr const char* FailedText = "Failed";
 constexpr const char* UsageText = "Usage: Tarvo32 upgrade PORT   (PORT: COM3 or 3)\n";
 
-// Only written by the signal handler, only read by the main loop.
-std::atomic<int> interruptRequested{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void onInterrupt(int) { interruptRequested.store(1, std::memory_order_relaxed); }
+}  // namespace
 
 const char* phaseWords(int32_t phase)
 {
@@ -47,6 +39,8 @@ const char* phaseWords(int32_t phase)
     default: return "unknown phase";
     }
 }
+
+namespace {
 
 // What the display shows: the rising percentage, 99 % once every byte is acknowledged but before
 // the run has ended well, 100 % on success (the wizard's rule).
@@ -133,10 +127,10 @@ private:
 };
 
 // Sleeps one poll period, passing an interrupt on to the worker as soon as it comes.
-void waitOnePoll(UploadJob& job)
+void waitOnePoll(UploadJob& job, const InterruptWatch& interrupts)
 {
     for (uint32_t slept = 0; slept < PollPeriodMs; slept += InterruptCheckMs) {
-        if (interruptRequested.load(std::memory_order_relaxed)) {
+        if (interrupts.requested()) {
             job.keepRunning.store(0, std::memory_order_relaxed);
             return;
         }
@@ -155,9 +149,7 @@ int commandUpgrade(const Arguments& arguments)
     }
     initialiseProgramState();
 
-    interruptRequested.store(0, std::memory_order_relaxed);
-    auto previousInt = std::signal(SIGINT, onInterrupt);
-    auto previousTerm = std::signal(SIGTERM, onInterrupt);
+    InterruptWatch interrupts;
 
     UploadJob& job = uploadJobs[WizardJobIndex];
     ProgressReporter reporter(platform::stderrIsTerminal());
@@ -165,16 +157,13 @@ int commandUpgrade(const Arguments& arguments)
     bool ran = job.threadHandle != nullptr;
     while (ran && !workerEnded(job)) {
         reporter.show(pollProgress(job));
-        waitOnePoll(job);
+        waitOnePoll(job, interrupts);
     }
     int32_t phase = ran ? job.phase.load(std::memory_order_relaxed) : Failed;
     if (ran) {
         reporter.show(pollProgress(job));
     }
     reporter.finish();
-
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
 
     bool succeeded = phase == Succeeded;
     std::puts(succeeded ? SucceededText : FailedText);

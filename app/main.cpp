@@ -20,6 +20,9 @@ constexpr const char* UsageText =
     "  config            print the configuration read from Tarvo32.ini beside the executable\n"
     "  probe [PORT...]   look for a modem on the ports (COM3 or 3; default COM1 to COM8)\n"
     "  upgrade PORT      upload the firmware to the modem on PORT\n"
+    "  production [--json] [--watch] [PORT...]\n"
+    "                    the production-line station without its window: upgrade the modems on\n"
+    "                    the station's ports at once (default all eight)\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
@@ -59,6 +62,9 @@ int main(int argc, char** argv)
     }
     if (command == "upgrade") {
         return commandUpgrade(rest);
+    }
+    if (command == "production") {
+        return commandProduction(rest);
     }
     std::fprintf(stderr, "Tarvo32: unknown command '%s'\n\n", command.c_str());
     std::fputs(UsageText, stderr);

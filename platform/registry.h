@@ -5,9 +5,11 @@
 // On Linux the store is the file $TARVO_HOST/registry.reg, REGEDIT4 text as regedit writes it.
 // A key handle names a key path; every operation reads the file as it is at that moment, so a
 // change made meanwhile by another process (the USB simulator, a second station) is seen at once.
-// Every change is a read-modify-write under an exclusive lock on the file, written to a temporary
-// file and renamed over the old one. A file with a line the store cannot read is never rewritten:
-// reads see what could be read, every write fails with RegAccessDenied.
+// Every change is a read-modify-write under an exclusive lock on the file (an flock on
+// registry.reg.lock beside it, which the rename never replaces), written to a temporary file in
+// the same folder and renamed over the old one, so a reader never sees half a file and no change
+// is lost. A file with a line the store cannot read is never rewritten: reads see what could be
+// read, every write fails with RegAccessDenied.
 //
 // Results: RegOk (0) for success, otherwise the Win32 error code named below.
 // Thread rule: safe from any thread; a handle is used by one thread at a time.
@@ -25,8 +27,10 @@ constexpr int32_t RegOk = 0;               // ERROR_SUCCESS
 constexpr int32_t RegNotFound = 2;         // ERROR_FILE_NOT_FOUND: no such key or value
 constexpr int32_t RegAccessDenied = 5;     // ERROR_ACCESS_DENIED: the store cannot be written
 constexpr int32_t RegInvalidHandle = 6;    // ERROR_INVALID_HANDLE
+constexpr int32_t RegInvalidParameter = 87;  // ERROR_INVALID_PARAMETER: a missing size or data
 constexpr int32_t RegMoreData = 234;       // ERROR_MORE_DATA: the caller's buffer is too small
 constexpr int32_t RegNoMoreItems = 259;    // ERROR_NO_MORE_ITEMS: enumeration past the end
+constexpr int32_t RegKeyDeleted = 1018;    // ERROR_KEY_DELETED: a change to a key removed meanwhile
 
 // Value types as the registry keeps them.
 constexpr uint32_t RegTypeNone = 0;
@@ -55,5 +59,9 @@ int32_t regDeleteValue(RegKey key, const std::string& valueName);
 // Deletes a key below an open key with all its subkeys and values, as the Windows 9x family does.
 int32_t regDeleteKey(RegKey parent, const std::string& subKey);
 int32_t regCloseKey(RegKey key);
+
+// For the command line: when the store has a line it cannot read, one sentence naming the file
+// and its first such line, given once per process for that file and line; empty otherwise.
+std::string regUnreadableNotice();
 
 }  // namespace platform

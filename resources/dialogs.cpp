@@ -113,3 +113,54 @@ const DialogTemplate& aboutBoxTemplate()
     }();
     return t;
 }
+
+namespace {
+
+// The production dialog's row pieces, relative to the row's y: icons stand 6 higher, the
+// percentage 1 higher.
+constexpr int IconRaiseDu = 6;
+constexpr int PercentRaiseDu = 1;
+constexpr int IconSideDu = 20;
+constexpr int StepXDu[3] = {68, 84, 100};
+
+}  // namespace
+
+const DialogTemplate& productionDialogTemplate()
+{
+    static const DialogTemplate t = [] {
+        DialogTemplate d;
+        d.title = ProductionTitle;
+        d.cx = ProductionDialogWidthDu;
+        d.cy = ProductionDialogHeightDu;
+        d.controls = {
+            control(StaticControlId, ControlKind::GroupBox, StyleNone, 13, 5, 305, 33, InfoGroupText),
+            control(StaticControlId, ControlKind::Text, StyleNone, 41, 13, 72, 8, ProductLabelText),
+            control(StaticControlId, ControlKind::Text, StyleNone, 41, 26, 72, 8, VersionLabelText),
+            control(IdcStationProduct, ControlKind::Text, StyleNone, 125, 13, 185, 8),
+            control(IdcStationVersion, ControlKind::Text, StyleNone, 125, 26, 185, 8),
+            control(StaticControlId, ControlKind::GroupBox, StyleNone, 13, 45, 305, 85),
+            control(StaticControlId, ControlKind::GroupBox, StyleNone, 13, 134, 305, 86),
+        };
+        for (int k = 0; k < StationRowsShown; ++k) {
+            const StationRowIds& row = StationRows[k];
+            d.controls.push_back(control(row.lamp, ControlKind::Icon, StyleNone, 18, row.y - IconRaiseDu,
+                                         IconSideDu, IconSideDu, "", IconLampIdle));
+            d.controls.push_back(control(row.label, ControlKind::Text, StyleNone, 41, row.y, 26, 8,
+                                         ShiftedRowLabelTexts[k]));
+            for (int i = 0; i < 3; ++i) {
+                d.controls.push_back(control(row.steps[i], ControlKind::Icon, StyleNone, StepXDu[i],
+                                             row.y - IconRaiseDu, IconSideDu, IconSideDu, "", IconStepPending));
+            }
+            d.controls.push_back(control(row.bar, ControlKind::ProgressBar, StyleBorder, 128, row.y, 152, 8));
+            d.controls.push_back(control(row.percent, ControlKind::Text, StyleRightAlign | StyleSunken, 288,
+                                         row.y - PercentRaiseDu, 22, 9, PercentZeroText));
+        }
+        d.controls.push_back(control(IdcUpgradeFirmware, ControlKind::PushButton,
+                                     StyleDefaultButton | StyleTabStop | StyleGroup, 81, 226, 69, 14,
+                                     UpgradeFirmwareText));
+        d.controls.push_back(control(IdcExitWhenAppropriate, ControlKind::PushButton, StyleTabStop, 190, 226, 84,
+                                     14, ExitWhenAppropriateText));
+        return d;
+    }();
+    return t;
+}

@@ -1,4 +1,5 @@
-// The texts of the wizard pages and the About box, as the program shows them. Texts with %s or
+// The texts of the wizard pages, the About box and the production-line dialog, as the program
+// shows them. Texts with %s or
 // %d are formats: the code that uses them fills them in by plain concatenation around the marked
 // place (see each comment), never by handing user-controlled text to printf.
 // Thread rule: constants only.
@@ -72,3 +73,20 @@ constexpr const char* AboutTitle = "About Tarvo";
 constexpr const char* AboutVersionTail = " firmware upload wizard Version 2.5";
 constexpr const char* AboutNotice = "Keep the modem powered while its firmware is written.";
 constexpr const char* OkButtonText = "OK";
+
+// Production-line dialog. The row labels of the template read "COM11:" to "COM18:".
+constexpr const char* ProductionTitle = "Firmware upgrade utility (for Production line use only)";
+constexpr const char* UpgradeFirmwareText = "Upgrade firmware";
+constexpr const char* ExitWhenAppropriateText = "Exit when appropriate";
+constexpr const char* ShiftedRowLabelTexts[] = {"COM11:", "COM12:", "COM13:", "COM14:",
+                                                "COM15:", "COM16:", "COM17:", "COM18:"};
+constexpr const char* ProductionWarningText =
+    "You should not power off the modems while\n"
+    "firmware uploading is in progress, otherwize\n"
+    "you may damage the modems.";
+constexpr const char* ProductionWarningCaption = "Warning";
+constexpr const char* ShutdownMenuText = "Shutdown";
+constexpr const char* ShutdownQuestion = "Really want to shutdown?";
+constexpr const char* ShutdownCaption = "Tarvo32";
+// The string resource of the About item in the production dialog's system menu.
+constexpr const char* AboutMenuText = "&About Tarvo...";

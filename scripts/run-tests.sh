@@ -14,11 +14,12 @@ chmod 700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime
 trap 'rm -rf "$runtime"' EXIT
 
-# The worker code and posting from other threads under ThreadSanitizer (no windows needed there).
+# The worker and station code and posting from other threads under ThreadSanitizer (no windows
+# needed there).
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DTARVO_TSAN=ON \
       -DTARVO_WITH_QT=OFF -DTARVO_BENCH=OFF >/dev/null
 cmake --build "$top/build-tsan" -j"$jobs" --target tarvo_tests
-(cd "$top/build-tsan" && ctest --output-on-failure -j"$jobs" -R 'Worker|Upload|CrossThread|BackendContract')
+(cd "$top/build-tsan" && ctest --output-on-failure -j"$jobs" -R 'Worker|Upload|Station|DeviceNotify|CrossThread|BackendContract|ProductionDialog')
 
 # Everything under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DTARVO_SANITIZE=ON \

@@ -6,9 +6,12 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cstdio>
@@ -36,6 +39,13 @@ namespace {
 
 // The system never runs a window timer faster than this, whatever period it is given.
 constexpr const char* WindowIdProperty = "tarvoWindowId";
+// The stand-in system menu's button: the size of a title bar's icon, in the top-left corner.
+constexpr int MenuButtonIconPx = 16;
+constexpr int MenuButtonSidePx = 18;
+constexpr int MenuButtonMarginPx = 1;
+constexpr const char* MenuButtonTip = "Window menu (Alt+Space)";
+constexpr const char* MenuButtonName = "Window menu";
+const QKeySequence MenuKeys[] = {QKeySequence(Qt::ALT | Qt::Key_Space), QKeySequence(Qt::SHIFT | Qt::Key_F10)};
 constexpr const char* NoDisplayText =
     "Tarvo32: no display to show the wizard on. Set DISPLAY (X11) or WAYLAND_DISPLAY, or run\n"
     "it with QT_QPA_PLATFORM=offscreen for a run without a screen.\n";
@@ -95,6 +105,12 @@ QMessageBox::Icon qtIcon(MessageBoxIcon icon)
     case MessageBoxIcon::None: break;
     }
     return QMessageBox::NoIcon;
+}
+
+QIcon iconOf(int32_t imageId)
+{
+    QPixmap pixmap = picturePixmap(imageId);
+    return pixmap.isNull() ? applicationIcon() : QIcon(pixmap);
 }
 
 bool hasDisplay()
@@ -698,11 +714,114 @@ void QtBackend::editReplaceSelection(WindowId window, int controlId, const std::
     }
 }
 
+QMenu* QtBackend::systemMenu(WindowId window) const
+{
+    const Record* r = find(window);
+    return r != nullptr ? r->systemMenu.data() : nullptr;
+}
+
+QToolButton* QtBackend::systemMenuButton(WindowId window) const
+{
+    const Record* r = find(window);
+    return r != nullptr ? r->menuButton.data() : nullptr;
+}
+
+void QtBackend::setWindowIcon(WindowId window, int32_t imageId)
+{
+    Record* r = find(window);
+    if (r == nullptr || r->kind != Kind::Dialog || !r->top) {
+        return;
+    }
+    r->top->setWindowIcon(iconOf(imageId));
+    if (r->menuButton) {
+        r->menuButton->setIcon(r->top->windowIcon());
+    }
+}
+
+void QtBackend::appendSystemMenuItem(WindowId window, uint32_t command, const std::string& text)
+{
+    Record* r = find(window);
+    if (r == nullptr || r->kind != Kind::Dialog || !r->top || !r->view) {
+        return;
+    }
+    QWidget* top = r->top.data();
+    if (!r->systemMenu) {
+        auto* menu = new QMenu(top);
+        auto* button = new QToolButton(top);
+        button->setIcon(top->windowIcon());
+        button->setIconSize(QSize(MenuButtonIconPx, MenuButtonIconPx));
+        button->setGeometry(MenuButtonMarginPx, MenuButtonMarginPx, MenuButtonSidePx, MenuButtonSidePx);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);  // as the system menu: a key of its own, no tab stop
+        button->setToolTip(QString::fromLatin1(MenuButtonTip));
+        button->setAccessibleName(QString::fromLatin1(MenuButtonName));
+        button->raise();
+        QPointer<QtBackend> self(this);
+        connect(button, &QToolButton::clicked, this, [self, window] {
+            if (self != nullptr) {
+                self->openSystemMenu(window);
+            }
+        });
+        for (const QKeySequence& keys : MenuKeys) {
+            auto* shortcut = new QShortcut(keys, top);
+            connect(shortcut, &QShortcut::activated, this, [self, window] {
+                if (self != nullptr) {
+                    self->openSystemMenu(window);
+                }
+            });
+        }
+        DialogView* view = r->view.data();
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(view, &QWidget::customContextMenuRequested, this, [view, menu](const QPoint& at) {
+            menu->popup(view->mapToGlobal(at));
+        });
+        r->systemMenu = menu;
+        r->menuButton = button;
+    }
+    if (command == platform::ui::SystemMenuSeparator) {
+        // A separator at the top of a menu of our own would stand above nothing.
+        if (!r->systemMenu->isEmpty()) {
+            r->systemMenu->addSeparator();
+        }
+        return;
+    }
+    QAction* item = r->systemMenu->addAction(toQt(text));
+    QPointer<QtBackend> self(this);
+    connect(item, &QAction::triggered, this, [self, window, command] {
+        if (self == nullptr) {
+            return;
+        }
+        if (Record* owner = self->find(window)) {
+            owner->events->windowSystemCommand(command);
+        }
+    });
+}
+
+void QtBackend::openSystemMenu(WindowId window)
+{
+    Record* r = find(window);
+    if (r == nullptr || !r->systemMenu || !r->menuButton || r->systemMenu->isVisible()) {
+        return;
+    }
+    QMenu* menu = r->systemMenu.data();
+    QToolButton* button = r->menuButton.data();
+    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+    // Opened from the keyboard, the first item is ready for Enter (as the system menu's is).
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator() && action->isEnabled()) {
+            menu->setActiveAction(action);
+            break;
+        }
+    }
+}
+
 int QtBackend::messageBox(WindowId owner, const std::string& text, const std::string& caption,
-                          MessageBoxIcon icon)
+                          MessageBoxIcon icon, platform::ui::MessageBoxButtons buttons)
 {
     QWidget* parent = topLevel(owner);
-    QMessageBox box(qtIcon(icon), toQt(caption), toQt(text), QMessageBox::Ok, parent);
+    const bool yesNo = buttons == platform::ui::MessageBoxButtons::YesNo;
+    QMessageBox box(qtIcon(icon), toQt(caption), toQt(text),
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     // The wait cursor is for work in progress, not for a question to the user.
@@ -710,16 +829,25 @@ int QtBackend::messageBox(WindowId owner, const std::string& text, const std::st
     if (waiting) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
     }
-    // Plain OK, as the system's message boxes have it.
-    box.button(QMessageBox::Ok)->setIcon(QIcon());
+    // Plain buttons, as the system's message boxes have them; the first is the default.
+    for (QAbstractButton* button : box.buttons()) {
+        button->setIcon(QIcon());
+    }
+    box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
     QTimer::singleShot(0, &box, [&box] { bringToFront(&box); });
     box.exec();
+    QAbstractButton* clicked = box.clickedButton();
     bringToFront(parent);
     if (waiting) {
         QApplication::restoreOverrideCursor();
     }
-    // OK is the only button; the close box and Escape answer it too, as on the system.
-    return platform::ui::IdOk;
+    if (!yesNo) {
+        // OK is the only button; the close box and Escape answer it too, as on the system.
+        return platform::ui::IdOk;
+    }
+    // Escape answers No (the system's Yes/No box has no way out but the two buttons).
+    return clicked != nullptr && clicked == box.button(QMessageBox::Yes) ? platform::ui::IdYes
+                                                                         : platform::ui::IdNo;
 }
 
 void QtBackend::beginWaitCursor()

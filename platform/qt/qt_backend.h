@@ -4,6 +4,12 @@
 // keys Enter and Escape routed through the owning window's pre-translate hook before anything
 // else sees them.
 //
+// A dialog's system menu belongs to the window manager on Linux, which has no room for items of
+// ours. A dialog that appends items gets a menu of its own instead, reached three ways: a small
+// button with the window's icon in its top-left corner (where the system menu's icon sits in a
+// title bar), Alt+Space or Shift+F10 (the system menu's keys) and the context menu (right click,
+// or the menu key) anywhere on the dialog.
+//
 // installBackend() (what main() reaches through platform::ui::installWindowBackend) makes the
 // QApplication and installs a factory for this backend. Tests make their own QApplication and
 // install a QtBackend directly; the accessors below let them and the screenshot tool
@@ -26,7 +32,9 @@
 #include "platform/ui/backend.h"
 
 class QEventLoop;
+class QMenu;
 class QTimer;
+class QToolButton;
 class QWidget;
 
 namespace platform::qt {
@@ -53,6 +61,12 @@ public:
     // The template title of a dialog or page.
     std::string title(platform::ui::WindowId window) const;
     int waitCursorDepth() const { return waitCursor_; }
+    // A dialog's stand-in system menu and the button that opens it; null without items.
+    QMenu* systemMenu(platform::ui::WindowId window) const;
+    QToolButton* systemMenuButton(platform::ui::WindowId window) const;
+    // Opens the stand-in system menu below its button with the first item active (what
+    // Alt+Space does).
+    void openSystemMenu(platform::ui::WindowId window);
 
     // --- Backend ---
     platform::ui::WindowId createDialog(const platform::ui::DialogTemplate& dialog,
@@ -97,8 +111,12 @@ public:
     void editSetSelection(platform::ui::WindowId window, int controlId, int start, int end) override;
     void editReplaceSelection(platform::ui::WindowId window, int controlId,
                               const std::string& text) override;
+    void setWindowIcon(platform::ui::WindowId window, int32_t imageId) override;
+    void appendSystemMenuItem(platform::ui::WindowId window, uint32_t command,
+                              const std::string& text) override;
     int messageBox(platform::ui::WindowId owner, const std::string& text,
-                   const std::string& caption, platform::ui::MessageBoxIcon icon) override;
+                   const std::string& caption, platform::ui::MessageBoxIcon icon,
+                   platform::ui::MessageBoxButtons buttons) override;
     void beginWaitCursor() override;
     void endWaitCursor() override;
 
@@ -117,6 +135,8 @@ private:
         QPointer<WizardFrame> frame;    // sheets
         platform::ui::WindowId activePage = platform::ui::NoWindow;  // sheets
         std::map<int, QTimer*> timers;
+        QPointer<QMenu> systemMenu;        // dialogs with system-menu items
+        QPointer<QToolButton> menuButton;
         QEventLoop* loop = nullptr;     // while runModal runs for it
         bool endPending = false;        // endModal came before runModal
         int endResult = 0;

@@ -92,6 +92,15 @@ struct PostedMessage {
     intptr_t lParam = 0;
 };
 
+// The buttons of a message box (MB_OK, MB_YESNO).
+enum class MessageBoxButtons {
+    Ok,     // answers IdOk
+    YesNo,  // answers IdYes or IdNo
+};
+
+// A window's system menu: the command of an appended separator (AppendMenu's MF_SEPARATOR).
+constexpr uint32_t SystemMenuSeparator = 0;
+
 // Roles of a window made from a template.
 enum class WindowRole {
     ModalDialog,  // shown by runModal, owned by the parent (which may be NoWindow)
@@ -117,6 +126,9 @@ public:
     virtual void windowClose() = 0;
     // A button of a sheet frame was pressed by the user (only for windows made by createSheet).
     virtual void wizardButton(WizardButton button) = 0;
+    // The user chose an item appended to the window's system menu (WM_SYSCOMMAND with the
+    // item's command). Windows without such items never receive it.
+    virtual void windowSystemCommand(uint32_t /*command*/) {}
 };
 
 // What pumpOne did.
@@ -206,11 +218,20 @@ public:
     // Replaces the selection (or inserts at the caret) with the text, "\r\n" kept as it is.
     virtual void editReplaceSelection(WindowId window, int controlId, const std::string& text) = 0;
 
+    // --- The window itself ---
+    // The window's big and small icon (WM_SETICON), an image id of resources/icons.h.
+    virtual void setWindowIcon(WindowId window, int32_t imageId) = 0;
+    // Appends an item to a dialog's system menu (AppendMenu on GetSystemMenu); the command
+    // SystemMenuSeparator appends a separator. Choosing an item calls windowSystemCommand. Where
+    // the system menu belongs to someone else (a window manager), the backend offers the items
+    // in a menu of its own that the user reaches by mouse and by keyboard.
+    virtual void appendSystemMenuItem(WindowId window, uint32_t command, const std::string& text) = 0;
+
     // --- Message boxes and cursor ---
-    // Modal; owned by `owner` (may be NoWindow); the one button OK. Returns IdOk (IdCancel when
-    // closed otherwise).
+    // Modal; owned by `owner` (may be NoWindow), with the buttons asked for. Returns the answer:
+    // IdOk, IdYes or IdNo (IdCancel when an OK box is closed otherwise).
     virtual int messageBox(WindowId owner, const std::string& text, const std::string& caption,
-                           MessageBoxIcon icon) = 0;
+                           MessageBoxIcon icon, MessageBoxButtons buttons) = 0;
     // The wait cursor, counted: shown while more begins than ends were called.
     virtual void beginWaitCursor() = 0;
     virtual void endWaitCursor() = 0;

@@ -17,6 +17,8 @@ namespace platform::ui {
 constexpr int StaticControlId = -1;  // a control the code never addresses
 constexpr int IdOk = 1;              // the OK push button; a message box's OK answer
 constexpr int IdCancel = 2;          // the Cancel answer, or a dialog closed by its close box
+constexpr int IdYes = 6;             // a message box's Yes answer
+constexpr int IdNo = 7;              // a message box's No answer
 
 enum class ControlKind {
     Text,         // static text, one or several lines

@@ -181,7 +181,27 @@ void Window::postMessage(uint32_t message, uintptr_t wParam, intptr_t lParam)
 
 int Window::messageBox(const std::string& text, MessageBoxIcon icon)
 {
-    return backend().messageBox(handle_, text, applicationName(), icon);
+    return backend().messageBox(handle_, text, applicationName(), icon, MessageBoxButtons::Ok);
+}
+
+int Window::messageBox(const std::string& text, const std::string& caption, MessageBoxIcon icon,
+                       MessageBoxButtons buttons)
+{
+    return backend().messageBox(handle_, text, caption, icon, buttons);
+}
+
+void Window::setIcon(int32_t imageId)
+{
+    if (hasWindow()) {
+        backend().setWindowIcon(handle_, imageId);
+    }
+}
+
+void Window::appendSystemMenu(uint32_t command, const std::string& text)
+{
+    if (hasWindow()) {
+        backend().appendSystemMenuItem(handle_, command, text);
+    }
 }
 
 void Window::windowTimer(int timerId)
@@ -212,6 +232,12 @@ void Window::windowClose()
 {
     Dispatch d;
     onClose();
+}
+
+void Window::windowSystemCommand(uint32_t command)
+{
+    Dispatch d;
+    onSysCommand(command);
 }
 
 // --- Dialog ---

@@ -86,6 +86,14 @@ public:
 
     // A modal message box owned by this window, captioned with applicationName(), button OK.
     int messageBox(const std::string& text, MessageBoxIcon icon);
+    // The same with a caption and buttons of the caller's; the answer id (IdOk, IdYes, IdNo).
+    int messageBox(const std::string& text, const std::string& caption, MessageBoxIcon icon,
+                   MessageBoxButtons buttons);
+
+    // The window's big and small icon; an item appended to its system menu (SystemMenuSeparator
+    // for a separator), reported to onSysCommand when chosen.
+    void setIcon(int32_t imageId);
+    void appendSystemMenu(uint32_t command, const std::string& text);
 
 protected:
     // Handlers; the defaults do nothing (onInitDialog returns true).
@@ -99,6 +107,8 @@ protected:
     virtual void onDestroy() {}
     // Close box or Escape.
     virtual void onClose() {}
+    // An item appended to the system menu was chosen.
+    virtual void onSysCommand(uint32_t /*command*/) {}
 
     // Makes the backend window and runs onInitDialog.
     void createWindow(WindowId parent, WindowRole role);
@@ -112,6 +122,7 @@ protected:
     bool windowKey(int controlId, Key key) override;
     void windowClose() override;
     void wizardButton(WizardButton) override {}
+    void windowSystemCommand(uint32_t command) override;
 
 private:
     DialogTemplate template_;

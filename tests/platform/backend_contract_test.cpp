@@ -18,5 +18,5 @@ struct HeadlessTraits {
 }  // namespace
 
 namespace contract {
-INSTANTIATE_TYPED_TEST_SUITE_P(Headless, BackendContract, HeadlessTraits);
+INSTANTIATE_TYPED_TEST_SUITE_P(BackendContractHeadless, BackendContract, HeadlessTraits);
 }  // namespace contract

@@ -30,5 +30,5 @@ struct QtTraits {
 }  // namespace
 
 namespace contract {
-INSTANTIATE_TYPED_TEST_SUITE_P(Qt, BackendContract, QtTraits);
+INSTANTIATE_TYPED_TEST_SUITE_P(BackendContractQt, BackendContract, QtTraits);
 }  // namespace contract

@@ -7,11 +7,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdlib>
 #include <string>
@@ -23,6 +25,7 @@
 #include "platform/qt/dialog_view.h"
 #include "platform/qt/qt_backend.h"
 #include "platform/qt/wizard_frame.h"
+#include "resources/dialogs.h"
 #include "resources/icons.h"
 #include "resources/icons/pictures.h"
 #include "qt_application.h"
@@ -84,6 +87,7 @@ struct Recorder : WindowEvents {
     }
     void windowClose() override { note("close"); }
     void wizardButton(WizardButton b) override { note("wizard " + std::to_string(static_cast<int>(b))); }
+    void windowSystemCommand(uint32_t command) override { note("syscommand " + std::to_string(command)); }
 };
 
 bool waitUntil(const std::function<bool()>& done)
@@ -270,7 +274,7 @@ TEST_F(QtBackendTest, PostedMessagesArriveWhileAPostedHandlerShowsAMessageBox)
                     box->button(QMessageBox::Ok)->click();
                 }
             });
-            backend.messageBox(w, "Upload successfully", "Tarvo32", MessageBoxIcon::Information);
+            backend.messageBox(w, "Upload successfully", "Tarvo32", MessageBoxIcon::Information, MessageBoxButtons::Ok);
         }
     };
     backend.post(w, PostedMessage{1});
@@ -321,7 +325,7 @@ TEST_F(QtBackendTest, MessageBoxIsCaptionedAndAnswered)
             box->button(QMessageBox::Ok)->click();
         });
         int answer = backend.messageBox(NoWindow, "Please remove your modem from the USB port,\nand then press 'OK' to continue.",
-                                        "Tarvo32", row.icon);
+                                        "Tarvo32", row.icon, MessageBoxButtons::Ok);
         EXPECT_EQ(answer, IdOk);
         EXPECT_EQ(caption, "Tarvo32");
         EXPECT_EQ(text, "Please remove your modem from the USB port,\nand then press 'OK' to continue.");
@@ -456,12 +460,13 @@ TEST_F(QtBackendTest, MessageBoxComesToTheFrontAndGivesTheKeyboardBack)
         QTimer::singleShot(50, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
-            EXPECT_EQ(QApplication::activeWindow(), box);
+            // Activation is asynchronous; on a loaded machine it may come after this timer.
+            EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == box; }));
             okText = box->button(QMessageBox::Ok)->text();
             okHasIcon = !box->button(QMessageBox::Ok)->icon().isNull();
             box->button(QMessageBox::Ok)->click();
         });
-        backend.messageBox(dialog, "Upload successfully", "Tarvo32", MessageBoxIcon::Information);
+        backend.messageBox(dialog, "Upload successfully", "Tarvo32", MessageBoxIcon::Information, MessageBoxButtons::Ok);
         EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == owner; }));
         backend.endModal(dialog, IdOk);
     });
@@ -489,6 +494,82 @@ TEST_F(QtBackendTest, ModalRunsNestAndEndInOrder)
     EXPECT_EQ(backend.runModal(inner), 5);
     backend.destroyWindow(inner);
     backend.destroyWindow(outer);
+}
+
+// The window manager owns the real system menu, so a dialog's own items come in a menu of ours:
+// opened by Alt+Space with its first item ready (arrow keys and Enter choose), by the button in
+// the top-left corner, and by the context menu. A Yes/No box answers Yes or No, Escape meaning No.
+TEST_F(QtBackendTest, SystemMenuItemsAreReachedByKeyboardAndMouse)
+{
+    Recorder events;
+    WindowId w = backend.createDialog(productionDialogTemplate(), NoWindow, WindowRole::ModalDialog, &events);
+    EXPECT_EQ(backend.systemMenu(w), nullptr);
+    backend.appendSystemMenuItem(w, SystemMenuSeparator, "");
+    backend.appendSystemMenuItem(w, 1000, "Shutdown");
+    backend.appendSystemMenuItem(w, 16, "&About Tarvo...");
+    backend.setWindowIcon(w, IconApplication);
+    QWidget* top = backend.topLevel(w);
+    QMenu* menu = backend.systemMenu(w);
+    QToolButton* button = backend.systemMenuButton(w);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_NE(button, nullptr);
+    // No separator above the first item; the button carries the window's icon, clear of the
+    // "Info" frame that starts 13 units (19 px) in.
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    EXPECT_EQ(texts, (QStringList{"Shutdown", "&About Tarvo..."}));
+    EXPECT_FALSE(top->windowIcon().isNull());
+    EXPECT_LE(button->geometry().right(), 19);
+    EXPECT_EQ(backend.view(w)->clientSize(), QSize(497, 372));
+
+    std::vector<int> answers;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+        // Keyboard: Alt+Space, Down to the About item, Enter.
+        QTest::keyClick(top, Qt::Key_Space, Qt::AltModifier);
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activePopupWidget() == menu; }));
+        EXPECT_EQ(menu->activeAction(), menu->actions().front());
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return !events.log.empty(); }));
+        EXPECT_EQ(events.log.back(), "syscommand 16");
+        EXPECT_FALSE(menu->isVisible());
+        // Escape closes the menu, not the dialog.
+        QTest::keyClick(top, Qt::Key_Space, Qt::AltModifier);
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activePopupWidget() == menu; }));
+        QTest::keyClick(menu, Qt::Key_Escape);
+        EXPECT_TRUE(waitUntil([&] { return !menu->isVisible(); }));
+        // Mouse: the button, then the Shutdown item.
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activePopupWidget() == menu; }));
+        QAction* shutdown = menu->actions().front();
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(shutdown).center());
+        ASSERT_TRUE(waitUntil([&] { return events.log.back() == "syscommand 1000"; }));
+        EXPECT_EQ(events.log.size(), 2u);
+
+        // The Shutdown question: Yes, then Escape (No).
+        for (bool yes : {true, false}) {
+            QTimer::singleShot(50, [&, yes] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                ASSERT_NE(box, nullptr);
+                EXPECT_EQ(box->windowTitle(), "Tarvo32");
+                EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
+                if (yes) {
+                    box->button(QMessageBox::Yes)->click();
+                } else {
+                    QTest::keyClick(box, Qt::Key_Escape);
+                }
+            });
+            answers.push_back(backend.messageBox(w, "Really want to shutdown?", "Tarvo32",
+                                                 MessageBoxIcon::Exclamation, MessageBoxButtons::YesNo));
+        }
+        backend.endModal(w, IdOk);
+    });
+    backend.runModal(w);
+    EXPECT_EQ(answers, (std::vector<int>{IdYes, IdNo}));
+    backend.destroyWindow(w);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // control_rules.h) and the cross-thread post, checked through the Backend interface only, so the
 // backends cannot drift apart again. Each test binary instantiates it for the backend it has:
 //
-//   INSTANTIATE_TYPED_TEST_SUITE_P(Headless, BackendContract, HeadlessTraits);
+//   INSTANTIATE_TYPED_TEST_SUITE_P(BackendContractHeadless, BackendContract, HeadlessTraits);
+//
+// (the prefix names the tests for ctest, which sees them as BackendContractHeadless.NAME<...>)
 //
 // A traits type gives `static std::unique_ptr<Backend> make()`, `static void settle(Backend&)`
 // (lets posted messages and due events run) and `static void pressKey(Backend&, WindowId, int

@@ -206,6 +206,21 @@ bool HeadlessBackend::closeWindow(WindowId window)
     return true;
 }
 
+bool HeadlessBackend::chooseSystemMenuItem(WindowId window, uint32_t command)
+{
+    Win* w = find(window);
+    if (w == nullptr || command == SystemMenuSeparator ||
+        std::none_of(w->systemMenu.begin(), w->systemMenu.end(),
+                     [command](const SystemMenuItem& item) { return item.command == command; })) {
+        return false;
+    }
+    w->events->windowSystemCommand(command);
+    if (!inPump_) {
+        dispatchPosted();
+    }
+    return true;
+}
+
 void HeadlessBackend::queueInput(std::function<void()> input)
 {
     Pending p;
@@ -393,6 +408,12 @@ WizardButtonsView HeadlessBackend::wizardButtons(WindowId sheet) const
 {
     const Win* w = find(sheet);
     return w == nullptr ? WizardButtonsView{} : w->buttons;
+}
+
+bool HeadlessBackend::modalEnding(WindowId window) const
+{
+    const Win* w = find(window);
+    return w != nullptr && w->modalRunning && w->modalEnded;
 }
 
 bool HeadlessBackend::isModalRunning(WindowId window) const
@@ -842,10 +863,36 @@ void HeadlessBackend::editReplaceSelection(WindowId window, int controlId, const
     c->selStart = c->selEnd = static_cast<int>(start + text.size());
 }
 
-int HeadlessBackend::messageBox(WindowId owner, const std::string& text, const std::string& caption,
-                                MessageBoxIcon icon)
+void HeadlessBackend::setWindowIcon(WindowId window, int32_t imageId)
 {
-    MessageBoxRecord r{owner, text, caption, icon, IdOk};
+    if (Win* w = find(window)) {
+        w->icon = imageId;
+    }
+}
+
+void HeadlessBackend::appendSystemMenuItem(WindowId window, uint32_t command, const std::string& text)
+{
+    if (Win* w = find(window)) {
+        w->systemMenu.push_back(SystemMenuItem{command, command == SystemMenuSeparator ? std::string() : text});
+    }
+}
+
+int32_t HeadlessBackend::windowIcon(WindowId window) const
+{
+    const Win* w = find(window);
+    return w == nullptr ? 0 : w->icon;
+}
+
+std::vector<HeadlessBackend::SystemMenuItem> HeadlessBackend::systemMenu(WindowId window) const
+{
+    const Win* w = find(window);
+    return w == nullptr ? std::vector<SystemMenuItem>{} : w->systemMenu;
+}
+
+int HeadlessBackend::messageBox(WindowId owner, const std::string& text, const std::string& caption,
+                                MessageBoxIcon icon, MessageBoxButtons buttons)
+{
+    MessageBoxRecord r{owner, text, caption, icon, buttons, buttons == MessageBoxButtons::YesNo ? IdYes : IdOk};
     if (!answers_.empty()) {
         r.answer = answers_.front();
         answers_.pop_front();

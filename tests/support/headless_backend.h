@@ -7,7 +7,8 @@
 //
 // Time: timers are due on the platform clock (platform/clock.h). runFor advances it with
 // platform::sleepMs, which on a VirtualClock costs no real time and on the real clock waits.
-// Message boxes: answered from a queue of scripted answers (IdOk when it is empty), each one
+// Message boxes: answered from a queue of scripted answers (when it is empty, the first button:
+// IdOk or IdYes), each one
 // recorded together with the visible state the test asked to capture (onMessageBox).
 // Modal dialogs and a sheet's runModal: driven by a callback the test sets (onModal); without
 // one a modal dialog records its texts and ends at once with IdOk, and a sheet ends as
@@ -39,7 +40,15 @@ public:
         std::string text;
         std::string caption;
         MessageBoxIcon icon = MessageBoxIcon::None;
+        MessageBoxButtons buttons = MessageBoxButtons::Ok;
         int answer = IdOk;
+    };
+
+    // An item of a window's system menu (command SystemMenuSeparator: a separator).
+    struct SystemMenuItem {
+        uint32_t command = SystemMenuSeparator;
+        std::string text;
+        bool operator==(const SystemMenuItem&) const = default;
     };
 
     // A modal dialog as it looked when it was run.
@@ -64,6 +73,8 @@ public:
     bool pressKey(WindowId window, int controlId, Key key);
     bool pressWizardButton(WindowId sheet, WizardButton button);
     bool closeWindow(WindowId window);
+    // Chooses an item of the window's system menu; false when it has no item with that command.
+    bool chooseSystemMenuItem(WindowId window, uint32_t command);
     // Input taken by a later pumpOne or modal loop, in turn with posted messages (for handlers
     // that run long and pump between steps).
     void queueInput(std::function<void()> input);
@@ -94,6 +105,9 @@ public:
     WindowId shownPage(WindowId sheet) const;
     WizardButtonsView wizardButtons(WindowId sheet) const;
     bool isModalRunning(WindowId window) const;
+    // endModal was called for the window's running modal loop (it returns once the driving
+    // callback hands back).
+    bool modalEnding(WindowId window) const;
     std::vector<int32_t> listDataAll(WindowId window, int controlId) const;
     std::vector<std::string> listItems(WindowId window, int controlId) const;
     // Every text the code gave the control, in order (the template's text not included).
@@ -101,6 +115,8 @@ public:
     void clearTextHistory(WindowId window, int controlId);
     int32_t image(WindowId window, int controlId) const;  // NoImage when unknown
     int textLimit(WindowId window, int controlId) const;
+    int32_t windowIcon(WindowId window) const;  // NoImage when none was set
+    std::vector<SystemMenuItem> systemMenu(WindowId window) const;
     bool hasControl(WindowId window, int controlId) const;
     int waitCursorDepth() const { return waitCursor_; }
     int postedPending() const;
@@ -146,8 +162,10 @@ public:
     int editLineLength(WindowId window, int controlId, int charIndex) override;
     void editSetSelection(WindowId window, int controlId, int start, int end) override;
     void editReplaceSelection(WindowId window, int controlId, const std::string& text) override;
+    void setWindowIcon(WindowId window, int32_t imageId) override;
+    void appendSystemMenuItem(WindowId window, uint32_t command, const std::string& text) override;
     int messageBox(WindowId owner, const std::string& text, const std::string& caption,
-                   MessageBoxIcon icon) override;
+                   MessageBoxIcon icon, MessageBoxButtons buttons) override;
     void beginWaitCursor() override { ++waitCursor_; }
     void endWaitCursor() override { --waitCursor_; }
 
@@ -184,6 +202,8 @@ private:
         std::map<int, Timer> timers;
         WindowId shownPage = NoWindow;
         WizardButtonsView buttons;
+        int32_t icon = 0;
+        std::vector<SystemMenuItem> systemMenu;
         bool modalRunning = false;
         bool modalEnded = false;
         int modalResult = IdCancel;

@@ -241,7 +241,10 @@ TEST_F(UploadWorkersTest, StopDuringTheTransferEndsBeforeTheNextBlock)
     EXPECT_EQ(job.phase.load(), Failed);
     uint32_t sent = job.sentBytes.load();
     EXPECT_LT(sent, 64u * 1024u);
-    EXPECT_EQ(modem.counters().blocksGood * BlockDataSize, sent);
+    // The stop may land while the last block's ACK is on its way: the modem has then counted
+    // one block more than the sender saw acknowledged, never more than that.
+    uint32_t received = modem.counters().blocksGood * BlockDataSize;
+    EXPECT_TRUE(received == sent || received == sent + BlockDataSize) << received << " vs " << sent;
     EXPECT_EQ(modem.counters().eots, 0u);
     EXPECT_FALSE(modem.isOpen());
 

@@ -18,7 +18,7 @@ ScreenshotBackend::~ScreenshotBackend()
 }
 
 int ScreenshotBackend::messageBox(WindowId owner, const std::string& text, const std::string& caption,
-                                  MessageBoxIcon icon)
+                                  MessageBoxIcon icon, MessageBoxButtons buttons)
 {
     // The box exists only inside the backend's call; the first turn of its modal loop finds it.
     QTimer::singleShot(0, driver_.get(), [this] {
@@ -26,7 +26,7 @@ int ScreenshotBackend::messageBox(WindowId owner, const std::string& text, const
             driver_->messageBoxShown(*box);
         }
     });
-    return qt_.messageBox(owner, text, caption, icon);
+    return qt_.messageBox(owner, text, caption, icon, buttons);
 }
 
 }  // namespace screenshots

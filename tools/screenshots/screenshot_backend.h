@@ -134,7 +134,17 @@ public:
         qt_.editReplaceSelection(window, controlId, text);
         driver_->activity();
     }
-    int messageBox(WindowId owner, const std::string& text, const std::string& caption, MessageBoxIcon icon) override;
+    void setWindowIcon(WindowId window, int32_t imageId) override
+    {
+        qt_.setWindowIcon(window, imageId);
+        driver_->activity();
+    }
+    void appendSystemMenuItem(WindowId window, uint32_t command, const std::string& text) override
+    {
+        qt_.appendSystemMenuItem(window, command, text);
+    }
+    int messageBox(WindowId owner, const std::string& text, const std::string& caption, MessageBoxIcon icon,
+                   MessageBoxButtons buttons) override;
     void beginWaitCursor() override { qt_.beginWaitCursor(); }
     void endWaitCursor() override { qt_.endWaitCursor(); }
 

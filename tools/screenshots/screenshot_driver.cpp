@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QLinearGradient>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -34,6 +35,12 @@ constexpr int MessageBoxCaptureDelayMs = 600;
 constexpr int TitleBarHeightPx = 22;
 constexpr int TitleIconPx = 16;
 constexpr int TitleTextIndentPx = 24;
+// The walk through a dialog with a window menu: its default button after this long, its picture
+// this long after that (rows under way, done and failed, with the sample delivery and the
+// simulated modems of scripts/screenshots.sh), the menu's picture once it has opened.
+constexpr qint64 MenuDialogStartMs = 500;
+constexpr qint64 MenuDialogPictureMs = 16000;
+constexpr qint64 MenuOpenPictureMs = 400;
 
 // Presses a button from an event of its own: the press may open a modal loop, and the ticker
 // does not fire again while its own handler is still running.
@@ -66,6 +73,12 @@ void ScreenshotDriver::pageShown(WindowId sheet, WindowId page)
 
 void ScreenshotDriver::modalShown(WindowId window)
 {
+    if (backend_.systemMenu(window) != nullptr && menuDialog_ == NoWindow) {
+        menuDialog_ = window;
+        menuDialogStage_ = MenuDialogStage::Started;
+        sinceStage_.start();
+        return;
+    }
     if (backend_.frame(window) == nullptr) {
         dialog_ = window;
         activity();
@@ -85,12 +98,65 @@ void ScreenshotDriver::messageBoxShown(QMessageBox& box)
         save(box, QStringLiteral("message%1.png").arg(number));
         if (QAbstractButton* ok = box.button(QMessageBox::Ok)) {
             ok->click();
+        } else if (QAbstractButton* yes = box.button(QMessageBox::Yes)) {
+            yes->click();
         }
     });
 }
 
+void ScreenshotDriver::menuDialogTick()
+{
+    QWidget* window = backend_.topLevel(menuDialog_);
+    DialogView* view = backend_.view(menuDialog_);
+    QMenu* menu = backend_.systemMenu(menuDialog_);
+    if (window == nullptr || view == nullptr || menu == nullptr) {
+        return;
+    }
+    switch (menuDialogStage_) {
+    case MenuDialogStage::Started:
+        if (sinceStage_.elapsed() >= MenuDialogStartMs && QApplication::activeModalWidget() == window) {
+            if (auto* button = qobject_cast<QPushButton*>(view->control(view->enterCommand()))) {
+                pressLater(button);
+            }
+            menuDialogStage_ = MenuDialogStage::Running;
+            sinceStage_.restart();
+        }
+        break;
+    case MenuDialogStage::Running:
+        if (sinceStage_.elapsed() >= MenuDialogPictureMs) {
+            save(*window, QStringLiteral("dialog.png"));
+            backend_.openSystemMenu(menuDialog_);
+            menuDialogStage_ = MenuDialogStage::MenuOpen;
+            sinceStage_.restart();
+        }
+        break;
+    case MenuDialogStage::MenuOpen:
+        if (sinceStage_.elapsed() >= MenuOpenPictureMs) {
+            // The menu is a window of its own: drawn onto the dialog's picture where it stands.
+            QImage picture = withTitleBar(*window);
+            QPainter painter(&picture);
+            painter.drawPixmap(window->mapFromGlobal(menu->pos()) + QPoint(0, TitleBarHeightPx), menu->grab());
+            painter.end();
+            picture.save(QDir(directory_).filePath(QStringLiteral("dialog-menu.png")), "PNG");
+            QAction* first = menu->actions().isEmpty() ? nullptr : menu->actions().front();
+            menu->hide();
+            if (first != nullptr) {
+                QTimer::singleShot(0, first, [first] { first->trigger(); });
+            }
+            menuDialogStage_ = MenuDialogStage::Done;
+        }
+        break;
+    case MenuDialogStage::Done:
+        break;
+    }
+}
+
 void ScreenshotDriver::tick()
 {
+    if (menuDialog_ != NoWindow) {
+        menuDialogTick();
+        return;
+    }
     if (dialog_ != NoWindow) {
         QWidget* window = backend_.topLevel(dialog_);
         DialogView* view = backend_.view(dialog_);

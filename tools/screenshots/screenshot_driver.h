@@ -4,7 +4,10 @@
 // the About box (about.png, opened once through Help on the first page), and every message box
 // (message1.png ..., together with the page under it, pageN-end.png), which it then answers OK.
 // Next is pressed whenever it is enabled after a page's picture; the upload page moves on by
-// itself. Window decorations are not part of a widget grab, so each picture gets a plain title
+// itself. A dialog with a window menu of its own (the production-line dialog) gets its default
+// button pressed ("Upgrade firmware"), its picture taken a while later (dialog.png), its window
+// menu opened and pictured (dialog-menu.png), and the menu's first item chosen ("Shutdown"),
+// whose Yes/No question is answered Yes. Window decorations are not part of a widget grab, so each picture gets a plain title
 // bar with the window's caption drawn above it.
 // Results: files only; nothing is reported, a picture that cannot be written is skipped.
 // Thread rule: UI thread.
@@ -51,6 +54,12 @@ private:
     platform::ui::WindowId sheet_ = platform::ui::NoWindow;
     platform::ui::WindowId page_ = platform::ui::NoWindow;
     platform::ui::WindowId dialog_ = platform::ui::NoWindow;  // a modal dialog being shown
+    // A dialog with a window menu of its own, and how far its walk has come.
+    enum class MenuDialogStage { Started, Running, MenuOpen, Done };
+    void menuDialogTick();
+    platform::ui::WindowId menuDialog_ = platform::ui::NoWindow;
+    MenuDialogStage menuDialogStage_ = MenuDialogStage::Started;
+    QElapsedTimer sinceStage_;
     std::map<platform::ui::WindowId, int> pageNumbers_;
     std::set<platform::ui::WindowId> captured_;
     std::set<platform::ui::WindowId> listChosen_;

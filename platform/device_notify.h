@@ -1,0 +1,74 @@
+// Device notifications: RegisterDeviceNotificationA for one device-interface class, the
+// device-change message it brings (arrival, removal complete), and UnregisterDeviceNotification.
+//
+// On Linux a registration binds the local datagram socket $TARVO_HOST/devnotify, which whatever
+// plays the USB driver (tools/usbsim, a production line's own tools) sends events to. One event
+// per datagram, in ASCII:
+//     arrival {CLASS-GUID} INTERFACE-NAME
+//     removal {CLASS-GUID} INTERFACE-NAME
+// the event word, one blank, the class identifier in braces, one blank, and the interface name to
+// the end of the datagram (a single line feed ending it, with or without a carriage return before
+// it, is not part of the name; a zero byte ends the name as it ends a Windows string). Events of
+// another class and datagrams of any other shape are dropped. The class identifier is compared
+// without regard to case.
+//
+// A socket file left by a station that is gone (nothing answers on it) is replaced; one that a
+// live station holds makes the registration fail with DeviceNotifyInUse. Unregistering stops the
+// listener and removes the socket file.
+//
+// Results: registerDeviceNotification gives a non-zero handle, or 0 with the reason in *why.
+// Thread rule: register and unregister on the owner's (UI) thread. The handler runs on the
+// listener thread, one event at a time; the owner passes each event on to its UI thread (the
+// dialog posts it to its window, the command line queues it) and does nothing else there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace platform {
+
+// The device-change message's event codes and the one device type a registration receives.
+constexpr uint32_t DbtDeviceArrival = 0x8000;         // DBT_DEVICEARRIVAL
+constexpr uint32_t DbtDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
+constexpr uint32_t DbtDevtypDeviceInterface = 5;      // DBT_DEVTYP_DEVICEINTERFACE
+
+// The data of one device-change message.
+struct DeviceChange {
+    uint32_t event = 0;       // DbtDeviceArrival or DbtDeviceRemoveComplete
+    uint32_t deviceType = 0;  // DbtDevtypDeviceInterface
+    std::string name;         // the device interface's name, e.g. \\?\NLUSBMDM#...\0807060504030201
+};
+
+using DeviceChangeHandler = std::function<void(const DeviceChange&)>;
+using DeviceNotifyHandle = uint32_t;  // 0: none
+
+constexpr const char* DeviceNotifySocketName = "devnotify";  // in $TARVO_HOST
+constexpr size_t DeviceDatagramLimit = 4096;                 // bytes; a longer datagram is dropped
+
+enum class DeviceNotifyError {
+    None,
+    InUse,   // another live station holds the socket
+    Failed,  // the socket could not be made (the text says why)
+};
+
+struct DeviceNotifyFailure {
+    DeviceNotifyError error = DeviceNotifyError::None;
+    std::string text;  // for the command line: what failed, on which path
+};
+
+// Registers for events of the class {classGuid} ("{5C0A19E3-...}", braces included).
+DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, DeviceChangeHandler handler,
+                                              DeviceNotifyFailure* why = nullptr);
+// Stops the listener (waits for a handler call in progress) and removes the socket file. True
+// for a registered handle.
+bool unregisterDeviceNotification(DeviceNotifyHandle handle);
+
+// The socket path: $TARVO_HOST/devnotify.
+std::string deviceNotifySocketPath();
+
+// Reads one datagram; true and *change filled when it is an event of the class.
+bool parseDeviceDatagram(const char* data, size_t size, const std::string& classGuid, DeviceChange* change);
+
+}  // namespace platform

@@ -1,0 +1,163 @@
+// The production-line station without its window: the eight port rows (uploadJobs records 1 to
+// 8, row k serving port ComBase + k - 1), starting a row's worker, the 800 ms tick with its
+// exit-when-idle test, the poll that turns a record into what its row shows, the USB modems'
+// arrival and removal, and the row labels. The production dialog draws what this keeps; the
+// command line (`Tarvo32 production`) prints it. Neither draws anything here.
+//
+// A row's display is a plain record of what the dialog would show: lamp, three step squares,
+// percentage text, bar. The poll changes it exactly as the dialog's rows change: blinking red and
+// cyan while busy, the squares following the phase, the percentage rising only, "100%" as soon as
+// every byte is acknowledged and the green lamp once the worker has ended too, a failure leaving
+// the lamp dark blue and the rest as last shown, a removed modem's row held for seven polls and
+// reset on the eighth.
+//
+// Workers are never killed: ending the station clears keepRunning and joins them (within a
+// fraction of a second each), so every port and file is closed.
+//
+// Results: see each function; nothing is reported for a worker that cannot be started (its row
+// stays idle).
+// Thread rule: UI thread only, like the records' UI fields. Device events arrive on a listener
+// thread and must be passed to the UI thread before deviceChange is called.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/device_notify.h"
+#include "upload/upload_job.h"
+
+constexpr int StationTimerId = 27;
+constexpr uint32_t StationPollPeriodMs = 800;
+constexpr int StationRowCount = ProductionPortCount;  // rows 1 to 8
+
+// The device-interface classes the product's USB driver announces its modems with.
+constexpr const char* DudeUsbModemClass = "{5C0A19E3-7D42-4B8F-A1C6-2E93D07B4F15}";
+constexpr const char* OtherUsbModemClass = "{5C0A19E4-7D42-4B8F-A1C6-2E93D07B4F15}";
+
+constexpr size_t DeviceKeyLimit = 16;  // characters of the interface name kept as the device key
+
+constexpr int DoneBarValue = 100;
+constexpr const char* RowIdlePercentText = "0%";
+
+// What one row shows. Icons are the ids of resources/icons.h.
+struct RowDisplay {
+    int32_t lamp = 0;                    // IconLampIdle, IconLampDone, IconLampBusyA or B
+    std::array<int32_t, 3> steps{};      // IconStepDone or IconStepPending each
+    std::string percentText = RowIdlePercentText;
+    int bar = 0;                         // 0 to 100
+
+    bool operator==(const RowDisplay&) const = default;
+};
+RowDisplay idleRowDisplay();
+
+// What one poll of a row found besides the display.
+struct RowPoll {
+    bool displayChanged = false;  // the row's display differs from before the poll
+    bool workerEnded = false;     // this poll collected the row's worker (its outcome is phase)
+    int32_t phase = 0;            // read on this poll
+    uint32_t sentBytes = 0;
+    uint32_t totalBytes = 0;
+};
+
+enum class TickOutcome {
+    Polled,  // rows 1 to 8 polled
+    Ended,   // exit pending and no worker held: the station ends (stop the timer)
+};
+
+enum class DeviceListening {
+    NotNeeded,   // the NT family: nothing is registered
+    Registered,  // the 9x family: events come to the handler
+    Failed,      // the 9x family, but the registration failed (the reason is filled in)
+};
+
+// What a device event did.
+struct DeviceAction {
+    enum Kind { None, Started, Stopped } kind = None;
+    int port = 0;  // the port the event was found to concern (0: none)
+};
+
+// The USB port finder: findUsbModemPort's role (device key, UsbArrival or UsbRemoval) -> port.
+using UsbPortFinder = int32_t (*)(const std::string& deviceKey, int32_t direction);
+
+class ProductionStation {
+public:
+    // The finder is findUsbModemPort in the program; tests may give their own.
+    explicit ProductionStation(UsbPortFinder finder);
+    // Stops listening and ends every worker still held (keepRunning cleared, joined).
+    ~ProductionStation();
+    ProductionStation(const ProductionStation&) = delete;
+    ProductionStation& operator=(const ProductionStation&) = delete;
+
+    // Initialisation: exit not pending; records 1 to 8 prepared (port set, keepRunning 1,
+    // everything else cleared, device keys emptied); every row idle and served.
+    void prepare();
+
+    // Restricts the rows whose ports may be started (by a call or a device arrival) to the ones
+    // marked; the command line serves the ports it was given. All are served after prepare().
+    void serveOnly(const std::array<bool, StationRowCount + 1>& servedRows);
+    bool serves(int port) const;
+
+    // startPortWorker(n): nothing for a port outside ComBase to ComBase + 7, one not served, or one
+    // whose record still holds a worker; otherwise a fresh run (keepRunning and the device key
+    // kept). True when a worker was started.
+    bool startPortWorker(int port);
+    // "Upgrade firmware": startPortWorker for ComBase to ComBase + 7 in this order.
+    void startAllPorts();
+
+    // "Exit when appropriate".
+    void requestExit() { exitWhenIdle_ = 1; }
+    bool exitPending() const { return exitWhenIdle_ != 0; }
+
+    // The 800 ms tick: the exit test first (exit pending and no record holding a worker), then
+    // the poll of rows 1 to 8 (results in lastPoll). So the station ends on the tick after the
+    // one that collected the last worker.
+    TickOutcome tick();
+    // Poll of row k (1 to 8); a default result for another k.
+    RowPoll pollRow(int row);
+    const RowPoll& lastPoll(int row) const { return polls_[validRow(row) ? row : 0]; }
+
+    const RowDisplay& display(int row) const { return displays_[validRow(row) ? row : 0]; }
+    // True while row k's record holds a worker.
+    bool busy(int row) const;
+    // True when no record 1 to 8 holds a worker.
+    bool idle() const;
+
+    // Registers for the USB modems' device events on the 9x family (the class chosen by
+    // Firmware_from_DUDE_protocol); the handler runs on the listener thread and must pass each
+    // event on to the UI thread. The NT family registers nothing.
+    DeviceListening listenForDevices(platform::DeviceChangeHandler handler, platform::DeviceNotifyFailure* why);
+    void stopListening();
+    bool listening() const { return notifyHandle_ != 0; }
+
+    // The device-change message, on the UI thread. Only on the 9x family and for a device
+    // interface: an arrival found on a port starts it again (keepRunning 1, startPortWorker); a
+    // removal found on a port stops it (keepRunning 0, the row held for seven polls).
+    DeviceAction deviceChange(const platform::DeviceChange& change);
+
+    // Ends every worker still held: keepRunning cleared, joined, handles freed. The rows keep
+    // what they show.
+    void stopAllWorkers();
+
+private:
+    static bool validRow(int row) { return row >= 1 && row <= StationRowCount; }
+
+    UsbPortFinder finder_;
+    int32_t exitWhenIdle_ = 0;
+    platform::DeviceNotifyHandle notifyHandle_ = 0;
+    std::array<bool, StationRowCount + 1> served_{};
+    std::array<RowDisplay, StationRowCount + 1> displays_{};  // index 0 unused
+    std::array<RowPoll, StationRowCount + 1> polls_{};
+};
+
+// The device key of an interface name: at most 16 characters from the one after the last
+// backslash (or from the first when there is none).
+std::string deviceKeyOf(const std::string& interfaceName);
+
+// The label of row k: "COM1:" to "COM8:" with ComBase 1, "COM11:" to "COM18:" with ComBase 11.
+std::string rowLabel(int row);
+// The port of row k (ComBase + k - 1); 0 for another k.
+int rowPort(int row);
+
+// The device-interface class the station registers for.
+const char* usbModemClass();

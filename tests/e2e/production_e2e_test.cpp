@@ -1,0 +1,264 @@
+// `Tarvo32 production` as a production line runs it: eight modemsim programs on pseudo-terminals
+// at once (some misbehaving, one port without a modem), and --watch with USB modems announced
+// through datagrams on $TARVO_HOST/devnotify and the registry entries their driver keeps.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/e2e_support.h"
+
+namespace {
+
+constexpr const char* DeliveryIni =
+    "[INFO]\r\n"
+    "Model_name=Nelta 56K USB\r\n"
+    "Firmware_file=nelta.bin\r\n"
+    "ATI9_key_string=KOR\r\n"
+    "ATI1_key_string=Nelta 56K\r\n"
+    "Firmware_from_DUDE_protocol=TRUE\r\n";
+
+constexpr const char* ModemClass = "{5C0A19E3-7D42-4B8F-A1C6-2E93D07B4F15}";
+constexpr const char* ModemInterface = "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\0807060504030201";
+
+std::string image(size_t size)
+{
+    std::string bytes(size, '\0');
+    uint32_t x = 4242;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<char>(x >> 16);
+    }
+    return bytes;
+}
+
+// The modem's device instance and port enumerator child as its USB driver keeps them.
+std::string registryFor(const std::string& portName)
+{
+    return "REGEDIT4\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_4E2C&PID_7A01\\5&1A2B3C4D&0&1]\r\n"
+           "\"Serial\"=hex:01,02,03,04,05,06,07,08\r\n"
+           "\"Driver\"=\"MODEM\\\\0003\"\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\Enum\\NLPORTENUM\\56KUSB\\USB_VID_4E2C_PID_7A01_MODEM_0003]\r\n"
+           "\"PortName\"=\"" + portName + "\"\r\n\r\n";
+}
+
+class ProductionE2eTest : public ::testing::Test {
+protected:
+    e2e::Environment env(const std::string& winver = "") const
+    {
+        e2e::Environment vars{{"TARVO_HOST", host_.path()}};
+        if (!winver.empty()) {
+            vars.emplace_back("TARVO_WINVER", winver);
+        }
+        return vars;
+    }
+
+    bool sendEvent(const std::string& word, const std::string& name = ModemInterface) const
+    {
+        std::string datagram = word + " " + ModemClass + " " + name;
+        int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::string path = host_.file("devnotify");
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        ssize_t sent = sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                              sizeof address);
+        close(fd);
+        return sent == static_cast<ssize_t>(datagram.size());
+    }
+
+    static bool waitFor(const std::function<bool()>& done, int limitMs)
+    {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    e2e::TempDir host_;
+    e2e::Delivery delivery_{DeliveryIni};
+};
+
+// Eight ports at once: four modems that take the image, three that fail in different ways (the
+// upload command refused, pulled out mid-transfer, a block rejected every time), one port with
+// no modem. Every delivered image is the file byte for byte.
+TEST_F(ProductionE2eTest, EightPortsAtOnce)
+{
+    const std::string firmware = image(30000);
+    delivery_.addFile("nelta.bin", firmware);
+    const std::vector<int> good{1, 3, 5, 8};
+    std::vector<std::unique_ptr<e2e::ModemSim>> modems;
+    for (int port : good) {
+        modems.push_back(std::make_unique<e2e::ModemSim>(
+            host_.path(), "COM" + std::to_string(port),
+            std::vector<std::string>{"--image-out", host_.file("image" + std::to_string(port)), "--image-size",
+                                     std::to_string(firmware.size())}));
+    }
+    modems.push_back(std::make_unique<e2e::ModemSim>(host_.path(), "COM2", std::vector<std::string>{"--refuse-upload"}));
+    modems.push_back(
+        std::make_unique<e2e::ModemSim>(host_.path(), "COM4", std::vector<std::string>{"--pull-out-after", "40"}));
+    modems.push_back(
+        std::make_unique<e2e::ModemSim>(host_.path(), "COM7", std::vector<std::string>{"--nak-block", "5=4"}));
+    for (auto& modem : modems) {
+        ASSERT_TRUE(modem->ready());
+    }
+
+    e2e::RunResult result = e2e::run(delivery_.executable(), {"production"}, env(), 90000);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.out,
+              "COM1 Succeeded 30000\n"
+              "COM2 Failed\n"
+              "COM3 Succeeded 30000\n"
+              "COM4 Failed\n"
+              "COM5 Succeeded 30000\n"
+              "COM6 absent\n"
+              "COM7 Failed\n"
+              "COM8 Succeeded 30000\n")
+        << result.err;
+    for (int port : good) {
+        EXPECT_EQ(e2e::readFile(host_.file("image" + std::to_string(port))), firmware) << port;
+    }
+    // Plain lines on stderr (not a terminal): each row's steps, the green lamp after "100%".
+    EXPECT_EQ(result.err.find('\r'), std::string::npos);
+    EXPECT_NE(result.err.find("COM6 absent"), std::string::npos) << result.err;
+    size_t full = result.err.find("COM1  busy      step 3/3 100%");
+    size_t green = result.err.find("COM1  succeeded step 3/3 100%");
+    EXPECT_NE(full, std::string::npos) << result.err;
+    EXPECT_NE(green, std::string::npos) << result.err;
+    EXPECT_LT(full, green);
+    EXPECT_NE(result.err.find("COM7  failed"), std::string::npos) << result.err;
+
+    // The ones still there answer again: --json on two ports, one of them without a modem,
+    // succeeds since every port started succeeded.
+    e2e::RunResult json = e2e::run(delivery_.executable(), {"production", "--json", "6", "COM1"}, env(), 60000);
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("{\"event\":\"progress\",\"port\":\"COM1\",\"phase\":5,"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("{\"event\":\"result\",\"port\":\"COM1\",\"outcome\":\"Succeeded\",\"sent\":30000,"
+                            "\"total\":30000,\"seconds\":"),
+              std::string::npos)
+        << json.out;
+    size_t com1Result = json.out.find("\"event\":\"result\",\"port\":\"COM1\"");
+    size_t com6Result = json.out.find("{\"event\":\"result\",\"port\":\"COM6\",\"outcome\":\"absent\"");
+    EXPECT_NE(com6Result, std::string::npos) << json.out;
+    EXPECT_LT(com1Result, com6Result);
+    EXPECT_EQ(json.out.find("\"port\":\"COM2\""), std::string::npos);
+}
+
+TEST_F(ProductionE2eTest, BadUsageAndNothingStarted)
+{
+    for (const auto& args : {std::vector<std::string>{"production", "COM9"}, {"production", "0"},
+                             {"production", "LPT1"}, {"production", "--jsn"}}) {
+        e2e::RunResult result = e2e::run(delivery_.executable(), args, env());
+        EXPECT_EQ(result.status, 2) << args.back();
+        EXPECT_EQ(result.out, "");
+    }
+    // With SHIFT_COM_BASE the station's ports are COM11 to COM18.
+    e2e::Delivery shifted{std::string(DeliveryIni) + "SHIFT_COM_BASE=TRUE\r\n"};
+    EXPECT_EQ(e2e::run(shifted.executable(), {"production", "COM3"}, env()).status, 2);
+    e2e::RunResult none = e2e::run(shifted.executable(), {"production", "COM11", "18"}, env());
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "COM11 absent\nCOM18 absent\n");
+}
+
+// --watch on Windows 98: a USB modem plugged in starts its port, pulled out mid-transfer its
+// worker ends Failed; plugged in again it is upgraded. SIGTERM ends the station with exit 0 and
+// the socket file gone. A second station on the same host is refused while the first listens.
+TEST_F(ProductionE2eTest, WatchStartsOnArrivalAndStopsOnRemoval)
+{
+    const std::string firmware = image(64 * 1024);
+    delivery_.addFile("nelta.bin", firmware);
+    e2e::writeFile(host_.file("registry.reg"), registryFor("COM3"));
+
+    e2e::Process station(delivery_.executable(), {"production", "--watch", "COM3", "COM4"}, env("win98"));
+    ASSERT_TRUE(station.started());
+    ASSERT_TRUE(station.waitForOutput("COM3 absent\nCOM4 absent\n", 5000)) << station.err();
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(host_.file("devnotify")); }, 5000));
+
+    e2e::RunResult second = e2e::run(delivery_.executable(), {"production", "--watch"}, env("win98"), 10000);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("another station"), std::string::npos) << second.err;
+    EXPECT_TRUE(std::filesystem::exists(host_.file("devnotify")));
+
+    {
+        // Plugged in: the modem appears on COM3, then the driver announces it.
+        e2e::ModemSim modem(host_.path(), "COM3", {"--baud", "115200"});
+        ASSERT_TRUE(modem.ready());
+        ASSERT_TRUE(sendEvent("arrival"));
+        ASSERT_TRUE(waitFor([&] { return station.err().find("COM3  busy      step 3/3") != std::string::npos; },
+                            15000))
+            << station.err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        ASSERT_TRUE(sendEvent("removal"));
+        ASSERT_TRUE(station.waitForOutput("COM3 Failed\n", 3000)) << station.err();
+    }
+    {
+        const std::string received = host_.file("received.bin");
+        e2e::ModemSim modem(host_.path(), "COM3",
+                            {"--image-out", received, "--image-size", std::to_string(firmware.size())});
+        ASSERT_TRUE(modem.ready());
+        ASSERT_TRUE(sendEvent("arrival"));
+        ASSERT_TRUE(station.waitForOutput("COM3 Succeeded 65536\n", 30000)) << station.err();
+        EXPECT_EQ(e2e::readFile(received), firmware);
+    }
+    // An unknown modem and a malformed datagram change nothing.
+    ASSERT_TRUE(sendEvent("arrival", "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\ffffffffffffffff"));
+    ASSERT_TRUE(sendEvent("plugged"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+
+    station.signal(SIGTERM);
+    EXPECT_EQ(station.wait(5000), 0);
+    EXPECT_EQ(station.out(), "COM3 absent\nCOM4 absent\nCOM3 Failed\nCOM3 Succeeded 65536\n");
+    EXPECT_FALSE(std::filesystem::exists(host_.file("devnotify")));
+}
+
+// Ctrl-C stops every worker through keepRunning: without --watch the station fails (exit 1) and
+// says which ports; with --watch on the NT family nothing listens and SIGINT ends it with 0.
+TEST_F(ProductionE2eTest, InterruptStopsTheWorkers)
+{
+    delivery_.addFile("nelta.bin", image(256 * 1024));
+    e2e::ModemSim modem1(host_.path(), "COM1", {"--baud", "115200"});
+    e2e::ModemSim modem2(host_.path(), "COM2", {"--baud", "115200"});
+    ASSERT_TRUE(modem1.ready() && modem2.ready());
+
+    for (bool watch : {false, true}) {
+        std::vector<std::string> args{"production", "1", "2"};
+        if (watch) {
+            args.push_back("--watch");
+        }
+        e2e::Process station(delivery_.executable(), args, env());
+        ASSERT_TRUE(station.started());
+        ASSERT_TRUE(waitFor([&] { return station.err().find("COM2  busy      step 3/3") != std::string::npos; },
+                            15000))
+            << station.err();
+        auto interrupted = std::chrono::steady_clock::now();
+        station.signal(SIGINT);
+        EXPECT_EQ(station.wait(5000), watch ? 0 : 1);
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - interrupted)
+                      .count(),
+                  1500);
+        EXPECT_EQ(station.out(), "COM1 Failed\nCOM2 Failed\n") << watch;
+        EXPECT_FALSE(std::filesystem::exists(host_.file("devnotify")));
+        if (!watch) {
+            // The modems leave upload mode after their idle time before the next round.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10500));
+        }
+    }
+}
+
+}  // namespace
