@@ -43,6 +43,13 @@ using PortOpener = std::function<std::unique_ptr<PortDevice>(const std::string& 
 // below $TARVO_HOST/ports).
 void setPortOpener(PortOpener opener);
 
+// Whether the OS has a port of that name, open or not: on Linux the entry below
+// $TARVO_HOST/ports exists (a dangling link too), on Windows QueryDosDeviceA knows the name.
+bool systemPortExists(const std::string& portName);
+// Where the OS keeps the port, for messages: the entry's path on Linux, \\.\COMn on Windows;
+// empty when the name is no port.
+std::string systemPortLocation(const std::string& portName);
+
 // The OS's own opener, the default: raw 8N1 at baud, exclusive; null when the port does not
 // exist or cannot be had. On Linux COMn is the tty device $TARVO_HOST/ports/comN links to
 // (platform/linux/serial_tty.cpp).

@@ -11,6 +11,11 @@ bool stderrIsTerminal()
     return isatty(STDERR_FILENO) == 1;
 }
 
+bool stdoutIsTerminal()
+{
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 int stderrColumns()
 {
     winsize size{};

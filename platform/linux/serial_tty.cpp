@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -149,6 +150,15 @@ private:
 };
 
 }  // namespace
+
+bool systemPortExists(const std::string& portName)
+{
+    std::string entry = portEntryPath(portName);
+    struct stat info {};
+    return !entry.empty() && lstat(entry.c_str(), &info) == 0;
+}
+
+std::string systemPortLocation(const std::string& portName) { return portEntryPath(portName); }
 
 std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
 {

@@ -175,6 +175,22 @@ private:
 
 }  // namespace
 
+bool systemPortExists(const std::string& portName)
+{
+    const int number = comPortNumber(portName);
+    if (number == 0) {
+        return false;
+    }
+    char target[MAX_PATH];
+    return QueryDosDeviceA(comPortName(number).c_str(), target, sizeof target) != 0;
+}
+
+std::string systemPortLocation(const std::string& portName)
+{
+    const int number = comPortNumber(portName);
+    return number == 0 ? std::string() : DevicePrefix + std::to_string(number);
+}
+
 std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
 {
     const int number = comPortNumber(portName);
