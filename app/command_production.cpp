@@ -9,8 +9,6 @@
 // --watch it runs until SIGINT or SIGTERM, listens for USB modems on the 9x family, and prints a
 // result each time a worker ends. Signals stop every worker through keepRunning, never by
 // killing a thread.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -28,7 +26,8 @@
 #include "platform/clock.h"
 #include "platform/device_notify.h"
 #include "platform/com_port_name.h"
-#include "platform/linux/host_paths.h"
+#include "platform/console.h"
+#include "platform/serial_device.h"
 #include "production/station.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
@@ -64,8 +63,7 @@ std::string portName(int port)
 
 bool hasPortEntry(int port)
 {
-    struct stat info {};
-    return lstat(platform::portEntryPath(portName(port)).c_str(), &info) == 0;
+    return platform::systemPortExists(portName(port));
 }
 
 // Device events from the listener thread, handed to the main loop (the station's UI thread).
@@ -108,7 +106,7 @@ struct PortState {
 class ProductionCommand {
 public:
     ProductionCommand(bool json, bool watch, const std::vector<int>& ports)
-        : json_(json), watch_(watch), terminal_(isatty(STDERR_FILENO) == 1), events_(), station_(findUsbModemPort)
+        : json_(json), watch_(watch), terminal_(platform::stderrIsTerminal()), events_(), station_(findUsbModemPort)
     {
         for (int port : ports) {
             PortState state;
@@ -145,7 +143,7 @@ public:
             if (!hasPortEntry(p.port)) {
                 p.absent = true;
                 std::fprintf(stderr, "%s absent: no port entry %s\n", portName(p.port).c_str(),
-                             platform::portEntryPath(portName(p.port)).c_str());
+                             platform::systemPortLocation(portName(p.port)).c_str());
                 if (watch_) {
                     printResult(p);
                 }
@@ -411,7 +409,7 @@ private:
         }
         std::fflush(stdout);
         // A line on the terminal's stdout breaks the live block: draw it anew below.
-        if (terminal_ && isatty(STDOUT_FILENO) == 1) {
+        if (terminal_ && platform::stdoutIsTerminal()) {
             drawnLines_ = 0;
         }
     }

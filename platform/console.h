@@ -9,6 +9,8 @@ namespace platform {
 
 // True when standard error is a terminal (a console window).
 bool stderrIsTerminal();
+// True when standard output is one.
+bool stdoutIsTerminal();
 // The terminal's width in characters; 0 when it is not a terminal or will not say.
 int stderrColumns();
 // True when standard output is a terminal.

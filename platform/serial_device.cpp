@@ -57,7 +57,7 @@ bool portHasEntry(const std::string& portName)
             return true;
         }
     }
-    return systemPortHasEntry(portName);
+    return systemPortExists(portName);
 }
 
 std::shared_ptr<PortDevice> deviceFor(int32_t handle)

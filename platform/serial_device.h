@@ -43,12 +43,17 @@ using PortOpener = std::function<std::unique_ptr<PortDevice>(const std::string& 
 // below $TARVO_HOST/ports).
 void setPortOpener(PortOpener opener);
 
+// Whether the OS has a port of that name, open or not: on Linux the entry below
+// $TARVO_HOST/ports exists (a dangling link too), on Windows QueryDosDeviceA knows the name.
+bool systemPortExists(const std::string& portName);
+// Where the OS keeps the port, for messages: the entry's path on Linux, \\.\COMn on Windows;
+// empty when the name is no port.
+std::string systemPortLocation(const std::string& portName);
+
 // The OS's own opener, the default: raw 8N1 at baud, exclusive; null when the port does not
 // exist or cannot be had. On Linux COMn is the tty device $TARVO_HOST/ports/comN links to
 // (platform/linux/serial_tty.cpp).
 std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud);
-// Whether the OS's opener has an entry for the port (on Linux: $TARVO_HOST/ports/comN exists).
-bool systemPortHasEntry(const std::string& portName);
 
 // Why the latest open on this thread failed, as GetLastError tells it after CreateFileA.
 enum class PortOpenError {

@@ -218,7 +218,9 @@ std::unique_ptr<PortDevice> refuse(int fd, bool exclusiveFlagSet, PortOpenError 
 
 }  // namespace
 
-bool systemPortHasEntry(const std::string& portName)
+std::string systemPortLocation(const std::string& portName) { return portEntryPath(portName); }
+
+bool systemPortExists(const std::string& portName)
 {
     std::string entry = portEntryPath(portName);
     struct stat st {};
@@ -233,7 +235,7 @@ std::string portEntriesAdvice()
 
 std::unique_ptr<PortDevice> openSystemPort(const std::string& portName, uint32_t baud)
 {
-    if (!systemPortHasEntry(portName)) {
+    if (!systemPortExists(portName)) {
         setPortOpenError(PortOpenError::NoEntry);
         return nullptr;
     }

@@ -1,7 +1,9 @@
 #include "config/ini_reader.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <string>
+#include <vector>
 
 #include "support/scratch.h"
 
@@ -87,16 +89,17 @@ TEST(IniReader, FilesThatAreNotIniTextGiveTheDefault)
 {
     scratch::TempDir dir;
     const std::string text = Info + "k=v\r\n";
-    std::string fifo = dir.file("fifo.ini");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string paths[] = {
+    std::vector<std::string> paths = {
         dir.file("missing.ini"),
         "",
         dir.dir(),  // a directory
-        fifo,       // would block a naive reader
         dir.write("binary.ini", std::string("\x7f" "ELF\0\0", 6) + text),
         dir.write("utf16be.ini", std::string("\xFE\xFF\0[\0I\0N\0F\0O\0]", 14)),
     };
+    // A FIFO would block a naive reader (where the host has them in its folders).
+    if (scratch::makeFifo(dir.file("fifo.ini"))) {
+        paths.push_back(dir.file("fifo.ini"));
+    }
     for (const std::string& path : paths) {
         EXPECT_EQ(getPrivateProfileString("INFO", "k", "d", path), "d") << path;
         EXPECT_FALSE(profileFileReadable(path)) << path;

@@ -12,17 +12,19 @@
 #include <optional>
 #include <string>
 
+#include "support/scratch_os.h"
+
 namespace scratch {
 
 constexpr const char* TempTemplate = "tarvo-test-XXXXXX";
 
-// A fresh mkdtemp folder, removed with everything in it at the end.
+// A fresh temporary folder, removed with everything in it at the end.
 class TempDir {
 public:
     TempDir()
     {
         std::string pattern = (std::filesystem::temp_directory_path() / TempTemplate).string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+        path_ = makeTempFolder(pattern);
     }
     ~TempDir()
     {
@@ -63,9 +65,9 @@ public:
         if (const char* old = std::getenv(name)) {
             old_ = old;
         }
-        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+        value ? setEnvironment(name, *value) : unsetEnvironment(name);
     }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+    ~ScopedEnv() { old_ ? setEnvironment(name_, *old_) : unsetEnvironment(name_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 

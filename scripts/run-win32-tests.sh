@@ -1,0 +1,235 @@
+#!/usr/bin/env bash
+# The Windows build under Wine: builds Tarvo32.exe and the Windows logic tests, then in a fresh
+# Wine prefix of its own
+#   - runs the logic tests (tarvo_tests.exe), with a simulated modem on COM3 for the COM port
+#     tests, and the version tests once per Windows version the prefix acts as;
+#   - runs Tarvo32.exe config / probe / upgrade against tools/modemsim on pseudo-terminals linked
+#     as the prefix's COM ports, and checks each outcome against the Linux program's on the same
+#     delivery folder and modems: same lines, same exit status.
+# Ends with "N passed, N failed" and a non-zero status when anything failed.
+#
+# The 32-bit program is the one that ships. On a Linux kernel that cannot run 32-bit code (no
+# IA-32 emulation) the 32-bit Wine cannot start: the tests then run the same sources built as
+# 64-bit programs under the 64-bit Wine, and say so. TARVO_WIN32_ARCH=i686 or x86_64 chooses.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+started=$(date +%s)
+jobs=${TARVO_JOBS:-2}
+
+die() { echo "run-win32-tests: $*" >&2; echo "0 passed, 1 failed"; exit 1; }
+
+"$top/scripts/install-win32-deps.sh" || die "the Windows toolchain or Wine is missing"
+
+arch=${TARVO_WIN32_ARCH:-}
+if [ -z "$arch" ]; then
+  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    arch=i686
+  else
+    arch=x86_64
+    echo "run-win32-tests: this kernel cannot run 32-bit programs; testing the 64-bit build" \
+         "under the 64-bit Wine (the 32-bit Tarvo32.exe is built, not run)" >&2
+  fi
+fi
+
+# The builds: the Windows programs, and the Linux program and modemsim for the simulated modems
+# and the reference outcomes.
+if [ "$arch" = i686 ]; then
+  "$top/scripts/build-win32.sh" i686 || die "the Windows build failed"
+  win_build=$top/build-win32
+  wine_arch=win32
+  wine_program=wine
+else
+  "$top/scripts/build-win32.sh" i686 Tarvo32 || die "the 32-bit Windows build failed"
+  "$top/scripts/build-win32.sh" x86_64 || die "the 64-bit Windows build failed"
+  win_build=$top/build-win32-x64
+  wine_arch=win64
+  # Debian's wine prefers the 32-bit loader whenever it is installed.
+  wine_program=/usr/lib/wine/wine64
+  export WINELOADER=$wine_program
+fi
+host_build=$top/build-win32-host
+{ cmake -S "$top" -B "$host_build" -DCMAKE_BUILD_TYPE=Release -DTARVO_WITH_QT=OFF -DTARVO_TESTS=OFF \
+        -DTARVO_BENCH=OFF >/dev/null &&
+  cmake --build "$host_build" -j"$jobs" --target Tarvo32 modemsim >/dev/null; } ||
+  die "the Linux build of Tarvo32 and modemsim failed"
+built=$(date +%s)
+
+work=$(mktemp -d /tmp/tarvo-wine-XXXXXX)
+export WINEPREFIX=$work/prefix WINEARCH=$wine_arch WINEDEBUG=-all
+# No Mono or Gecko installer prompts: no part of the program needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export TARVO_HOST=$work/host
+mkdir -p "$TARVO_HOST/ports" "$work/delivery"
+modem_pids=()
+
+cleanup() {
+  # The wineserver first: stopped after the modems, it would write a dump of its port objects.
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  for pid in "${modem_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "PASS $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL $1"; shift; for line in "$@"; do echo "     $line"; done; }
+
+# Wine's text without its CR LF line ends.
+unix_text() { tr -d '\r' < "$1"; }
+# The same with the paths Wine shows on its drive Z: ("Z:\tmp\x") as the host's ("/tmp/x").
+host_paths_text() { unix_text "$1" | sed -E '/Z:\\/ { s/Z:\\/\//g; s/\\/\//g; }'; }
+
+wine_run() { "$wine_program" "$@"; }
+
+# The prefix. Wine links COMn to the host's /dev/ttyS* by itself; none of them may be touched
+# (/dev/ttyS0 is this machine's console). Every COM number the program can name is claimed empty
+# in the prefix's registry, so Wine has none left for them, then every link Wine still made is
+# removed; only the simulated modems' links are made, while one wineserver serves the whole run.
+prefix_start=$(date +%s)
+wine_run wineboot --init >/dev/null 2>&1
+wineserver -w
+[ -d "$WINEPREFIX/dosdevices" ] || die "no Wine prefix could be made in $WINEPREFIX"
+{ printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+  for n in $(seq 1 256); do printf '"COM%d"=""\r\n' "$n"; done; } >"$work/ports.reg"
+wine_run regedit /S "$work/ports.reg" >/dev/null 2>&1
+wineserver -k
+wineserver -w
+wineserver -p
+wine_run cmd /c exit >/dev/null 2>&1
+rm -f "$WINEPREFIX"/dosdevices/com*
+prefix_seconds=$(( $(date +%s) - prefix_start ))
+
+# No COM port of the prefix may lead to a device of this machine.
+host_ports() {
+  find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -lname '/dev/tty[SUA]*' | head -1
+}
+[ -z "$(host_ports)" ] || die "a COM port of the Wine prefix leads to a device of this machine"
+
+# modemsim serving PORT as $TARVO_HOST/ports/comN, linked as the prefix's comN too.
+start_modem() {
+  local port=$1; shift
+  local lower=${port,,}
+  local out=$work/modem-$lower.out
+  "$host_build/modemsim" --port "$port" "$@" >"$out" 2>"$work/modem-$lower.err" &
+  modem_pids+=($!)
+  for _ in $(seq 1 100); do
+    if grep -q "^ready" "$out" 2>/dev/null; then
+      ln -sfn "$(awk '/^ready/ {print $3; exit}' "$out")" "$WINEPREFIX/dosdevices/$lower"
+      return 0
+    fi
+    sleep 0.05
+  done
+  return 1
+}
+
+# --- The logic tests -------------------------------------------------------------------------
+start_modem COM3 || die "modemsim did not start"
+tests_out=$work/tests.out
+TARVO_TEST_PORT=COM3 wine_run "$win_build/tarvo_tests.exe" >"$tests_out" 2>&1
+tests_status=$?
+summary=$(unix_text "$tests_out" | grep -E '^\[  (PASSED|FAILED|SKIPPED) *\]' | grep -E 'tests?[,.]')
+echo "tarvo_tests.exe (status $tests_status):"
+echo "$summary" | sed 's/^/  /'
+logic_passed=$(echo "$summary" | sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p')
+logic_failed=$(echo "$summary" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p')
+if [ -z "$logic_passed" ]; then
+  fail "tarvo_tests.exe gave no summary" "$(unix_text "$tests_out" | tail -5)"
+else
+  passed=$((passed + logic_passed))
+  failed=$((failed + ${logic_failed:-0}))
+  if [ "${logic_failed:-0}" != 0 ] || [ "$tests_status" != 0 ]; then
+    unix_text "$tests_out" | grep -E '^\[  FAILED  \]|Failure|error:' | sed 's/^/     /' | head -40
+    [ "${logic_failed:-0}" != 0 ] || fail "tarvo_tests.exe ended with status $tests_status"
+  fi
+fi
+
+# GetVersionExA under the versions the prefix can act as (PLATFORMID.MAJOR.MINOR).
+for pair in win98=1.4.10 winme=1.4.90 win2k=2.5.0 winxp=2.5.1; do
+  name=${pair%%=*}
+  wine_run reg add 'HKCU\Software\Wine' /v Version /d "$name" /f >/dev/null 2>&1
+  out=$work/version-$name.out
+  TARVO_TEST_WINVER=${pair#*=} wine_run "$win_build/tarvo_tests.exe" --gtest_filter='WindowsVersionWin32.*' \
+    >"$out" 2>&1
+  if [ $? -eq 0 ] && unix_text "$out" | grep -q '^\[  PASSED  \] 1 test'; then
+    pass "GetVersionExA as $name"
+  else
+    fail "GetVersionExA as $name" "$(unix_text "$out" | grep -A3 Failure | head -8)"
+  fi
+done
+wine_run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
+
+# --- End to end: the command line of Tarvo32.exe against the Linux program's -------------------
+start_modem COM4 --kernel || die "modemsim did not start"
+start_modem COM6 --silent || die "modemsim did not start"
+delivery=$work/delivery
+cp "$win_build/Tarvo32.exe" "$host_build/Tarvo32" "$delivery/"
+printf '[INFO]\r\nModel_name=Nelta 56K USB\r\nFirmware_file=nelta.bin\r\nATI9_key_string=KOR\r\nATI1_key_string=Nelta 56K\r\n' \
+  >"$delivery/Tarvo32.ini"
+head -c 40000 /dev/urandom >"$delivery/nelta.bin"
+
+# Runs the command on both programs; the outcome must be the same and as expected.
+#   same_outcome NAME EXPECTED_STATUS EXPECTED_STDOUT ARGS...   (EXPECTED_STDOUT "-": any)
+same_outcome() {
+  local name=$1 want_status=$2 want_out=$3; shift 3
+  local wout=$work/w.out werr=$work/w.err lout=$work/l.out lerr=$work/l.err
+  wine_run "$delivery/Tarvo32.exe" "$@" >"$wout" 2>"$werr"
+  local wstatus=$?
+  "$delivery/Tarvo32" "$@" >"$lout" 2>"$lerr"
+  local lstatus=$?
+  local wtext ltext
+  wtext=$(host_paths_text "$wout")
+  ltext=$(cat "$lout")
+  if [ "$wstatus" != "$want_status" ] || [ "$lstatus" != "$want_status" ] || [ "$wtext" != "$ltext" ] ||
+     { [ "$want_out" != - ] && [ "$wtext" != "$want_out" ]; }; then
+    fail "$name" "Tarvo32.exe status $wstatus, stdout: $wtext" "stderr: $(unix_text "$werr" | tail -3)" \
+         "Tarvo32 status $lstatus, stdout: $ltext" "expected status $want_status, stdout: $want_out"
+  else
+    pass "$name"
+  fi
+}
+
+same_outcome "config" 0 - config
+same_outcome "config with an argument: bad usage" 2 "" config extra
+same_outcome "probe COM3 COM4 5 COM6" 0 $'COM3 found normal 0x80000000\nCOM4 found kernel 0xC0000000\nCOM5 not-found\nCOM6 not-found' \
+  probe COM3 4 5 COM6
+same_outcome "probe COM7: no modem" 1 "COM7 not-found" probe COM7
+same_outcome "probe LPT1: bad usage" 2 "" probe LPT1
+same_outcome "upgrade without a port: bad usage" 2 "" upgrade
+
+# The upgrade: the image arrives byte for byte through Wine's COM port.
+start_modem COM5 --image-out "$work/received.bin" --image-size 40000 || die "modemsim did not start"
+upgrade_start=$(date +%s%N)
+wine_run "$delivery/Tarvo32.exe" upgrade COM5 >"$work/up.out" 2>"$work/up.err"
+status=$?
+upgrade_ms=$(( ($(date +%s%N) - upgrade_start) / 1000000 ))
+if [ $status -eq 0 ] && [ "$(unix_text "$work/up.out" | tail -1)" = Succeeded ] &&
+   cmp -s "$work/received.bin" "$delivery/nelta.bin"; then
+  pass "upgrade COM5: 40000 bytes byte for byte in $upgrade_ms ms"
+else
+  fail "upgrade COM5" "status $status, stdout: $(unix_text "$work/up.out")" \
+       "stderr: $(unix_text "$work/up.err" | tail -3)"
+fi
+
+# A modem pulled out mid-transfer: the run fails soon, it does not hang.
+start_modem COM8 --pull-out-after 20 || die "modemsim did not start"
+pulled_start=$(date +%s)
+timeout 60 "$wine_program" "$delivery/Tarvo32.exe" upgrade COM8 >"$work/pull.out" 2>"$work/pull.err"
+status=$?
+pulled_seconds=$(( $(date +%s) - pulled_start ))
+if [ $status -eq 1 ] && [ "$(unix_text "$work/pull.out" | tail -1)" = Failed ] && [ $pulled_seconds -lt 20 ]; then
+  pass "upgrade COM8, modem pulled out: Failed after $pulled_seconds s"
+else
+  fail "upgrade COM8, modem pulled out" "status $status after $pulled_seconds s, stdout: $(unix_text "$work/pull.out")" \
+       "stderr: $(unix_text "$work/pull.err" | tail -3)"
+fi
+
+finished=$(date +%s)
+echo "timings: builds $((built - started)) s, fresh prefix $prefix_seconds s," \
+     "tests under Wine $((finished - built)) s, all $((finished - started)) s ($arch)"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
