@@ -31,6 +31,8 @@ int usageError(const char* format, const std::string& word)
     return UsageExitStatus;
 }
 
+}  // namespace
+
 // A JSON string: quotes, backslashes and control characters escaped; bytes above 0x7F as the
 // characters of the same number, so any answer a modem gives stays valid JSON.
 std::string jsonString(const std::string& text)
@@ -51,8 +53,6 @@ std::string jsonString(const std::string& text)
     }
     return out + "\"";
 }
-
-}  // namespace
 
 int commandProbe(const Arguments& arguments)
 {

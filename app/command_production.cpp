@@ -31,6 +31,7 @@
 #include "production/station.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
+#include "upload/upload_reason.h"
 #include "upload/upload_workers.h"
 
 namespace {
@@ -101,6 +102,9 @@ struct PortState {
     platform::Ticks startTicks = 0;
     double seconds = 0;
     std::string shown;      // the last progress key printed (phase, percent, lamp words)
+    int32_t furthestPhase = Idle;  // the furthest working phase a poll saw in this round
+    std::string reason;     // why the round failed, in words
+    bool mayLackFirmware = false;
 };
 
 class ProductionCommand {
@@ -157,6 +161,8 @@ public:
                 p.started = true;
                 p.ended = true;
                 p.outcome = Failed;
+                p.reason = "the upload could not be started";
+                p.mayLackFirmware = false;
                 if (watch_) {
                     printResult(p);
                 }
@@ -207,6 +213,9 @@ private:
         p.outcome = Idle;
         p.startTicks = platform::tickCount();
         p.shown.clear();
+        p.furthestPhase = Idle;
+        p.reason.clear();
+        p.mayLackFirmware = false;
     }
 
     PortState* stateOf(int port)
@@ -244,6 +253,9 @@ private:
     {
         for (PortState& p : ports_) {
             const RowPoll& poll = station_.lastPoll(p.row);
+            if (p.started && !p.ended && poll.phase <= Transferring) {
+                p.furthestPhase = std::max(p.furthestPhase, poll.phase);
+            }
             if (poll.workerEnded && p.started && !p.ended) {
                 ended(p, poll.phase, poll.sentBytes, poll.totalBytes);
             }
@@ -254,6 +266,13 @@ private:
     {
         p.ended = true;
         p.outcome = phase == Succeeded ? Succeeded : Failed;
+        if (p.outcome == Failed) {
+            // The worker has been joined: its reason and detail are final.
+            const UploadJob& job = uploadJobs[p.row];
+            int32_t reason = job.failReason.load(std::memory_order_acquire);
+            p.reason = uploadReasonText(reason, job.failDetail);
+            p.mayLackFirmware = modemMayLackFirmware(reason, p.furthestPhase);
+        }
         p.sent = sent;
         p.total = total;
         p.seconds = platform::elapsedSince(p.startTicks) / MillisecondsPerSecond;
@@ -398,10 +417,19 @@ private:
     void printResult(const PortState& p)
     {
         const char* outcome = p.absent ? AbsentWord : p.outcome == Succeeded ? SucceededWord : FailedWord;
+        bool failed = !p.absent && p.outcome == Failed;
+        if (failed) {
+            // Why, with the port, as Tarvo32 upgrade says it; the result line stays as it is.
+            std::fprintf(stderr, "%s: %s\n", portName(p.port).c_str(), p.reason.c_str());
+            if (p.mayLackFirmware) {
+                std::fprintf(stderr, "%s: %s\n", portName(p.port).c_str(), RecoveryAdvice);
+            }
+        }
         if (json_) {
+            std::string reason = failed ? ",\"reason\":" + jsonString(p.reason) : std::string();
             std::printf("{\"event\":\"result\",\"port\":\"%s\",\"outcome\":\"%s\",\"sent\":%u,\"total\":%u,"
-                        "\"seconds\":%.1f}\n",
-                        portName(p.port).c_str(), outcome, p.sent, p.total, p.seconds);
+                        "\"seconds\":%.1f%s}\n",
+                        portName(p.port).c_str(), outcome, p.sent, p.total, p.seconds, reason.c_str());
         } else if (p.outcome == Succeeded && !p.absent) {
             std::printf("%s %s %u\n", portName(p.port).c_str(), outcome, p.sent);
         } else {

@@ -33,3 +33,7 @@ std::string terminalSafe(const std::string& text);
 // Warns on stderr when there is no Tarvo32.ini beside the executable that the reader can use
 // (absent, not a regular file, not text): every value is then a default.
 void warnWithoutIni();
+
+// A JSON string literal of the text: quotes, backslashes and control characters escaped, bytes
+// above 0x7F as \u00XX, so any answer a modem gives stays valid JSON (app/command_probe.cpp).
+std::string jsonString(const std::string& text);

@@ -143,6 +143,14 @@ TEST_F(ProductionE2eTest, EightPortsAtOnce)
     EXPECT_NE(green, std::string::npos) << result.err;
     EXPECT_LT(full, green);
     EXPECT_NE(result.err.find("COM7  failed"), std::string::npos) << result.err;
+    // Each failure says why, with its port, as Tarvo32 upgrade does; the broken-off transfers add
+    // the advice to run the upgrade again.
+    EXPECT_NE(result.err.find("COM7: block 5 refused four times (NAK)"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("COM4: the port was lost"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("COM4: The modem may be left without working firmware."), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("COM2: "), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("COM1: "), std::string::npos) << result.err;
 
     // The ones still there answer again: --json on two ports, one of them without a modem,
     // succeeds since every port started succeeded.
