@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "config/about_box.h"
+#include "resources/about_box.h"
 #include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "production/usb_port_discovery.h"
@@ -174,7 +174,7 @@ void ProductionDialog::onSysCommand(uint32_t command)
             endDialog(IdOk);
         }
     } else if (command == SysCommandAbout) {
-        showAboutBox(handle());
+        showAboutBox(handle(), FirmwareConfig.Company_short_name, FirmwareConfig.Company_name);
     }
 }
 
