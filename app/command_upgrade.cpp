@@ -23,8 +23,6 @@ constexpr const char* SucceededText = "Succeeded";
 constexpr const char* FailedText = "Failed";
 constexpr const char* UsageText = "Usage: Tarvo32 upgrade PORT   (PORT: COM3 or 3)\n";
 
-}  // namespace
-
 const char* phaseWords(int32_t phase)
 {
     switch (phase) {
@@ -39,8 +37,6 @@ const char* phaseWords(int32_t phase)
     default: return "unknown phase";
     }
 }
-
-namespace {
 
 // What the display shows: the rising percentage, 99 % once every byte is acknowledged but before
 // the run has ended well, 100 % on success (the wizard's rule).

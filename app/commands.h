@@ -3,7 +3,6 @@
 // Thread rule: main thread.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,5 +22,3 @@ int commandProduction(const Arguments&);  // app/command_production.cpp
 
 // "COM3" or "3" -> 3; 0 when the word is not a port.
 int parsePortArgument(const std::string& word);
-// An upload phase in words for progress lines: "transferring", "failed", ...
-const char* phaseWords(int32_t phase);
