@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/firmware_config.h"
+#include "platform/ascii_case.h"
 #include "platform/registry.h"
 #include "upload/upload_job.h"
 
@@ -26,21 +27,6 @@ constexpr uint32_t ValueBufferBytes = 36;   // every value read; a longer one is
 constexpr uint32_t SubkeyNameChars = 300;
 constexpr int SerialBytes = 8;              // bytes 7..0 of "Serial" make the serial text
 constexpr size_t PortNumberOffset = 3;      // "COM12": the number from the fourth character
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameTextIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The value into a zero-filled buffer of ValueBufferBytes; false when it is missing or too long.
 bool readValue(platform::RegKey key, const char* name, char (&buffer)[ValueBufferBytes + 1])
@@ -102,7 +88,7 @@ int32_t findUsbModemPort(const std::string& deviceKey, int32_t direction)
         // A key bound by an earlier arrival answers without the registry, which the driver may
         // already have cleared.
         for (int k = FirstProductionJob; k <= LastProductionJob; ++k) {
-            if (sameTextIgnoringCase(deviceKey, uploadJobs[k].deviceKey)) {
+            if (platform::equalsNoCase(deviceKey, uploadJobs[k].deviceKey)) {
                 return base + k - 1;
             }
         }
@@ -129,7 +115,7 @@ int32_t findUsbModemPort(const std::string& deviceKey, int32_t direction)
             platform::regCloseKey(instance);
             break;
         }
-        if (!sameTextIgnoringCase(deviceKey, serialText(serial))) {
+        if (!platform::equalsNoCase(deviceKey, serialText(serial))) {
             platform::regCloseKey(instance);
             continue;
         }
@@ -145,7 +131,7 @@ int32_t findUsbModemPort(const std::string& deviceKey, int32_t direction)
             // leaves the record it was bound to before, or its next removal would stop that
             // record's port, where another modem may be running by then.
             for (int k = FirstProductionJob; k <= LastProductionJob; ++k) {
-                if (sameTextIgnoringCase(deviceKey, uploadJobs[k].deviceKey)) {
+                if (platform::equalsNoCase(deviceKey, uploadJobs[k].deviceKey)) {
                     uploadJobs[k].deviceKey.clear();
                 }
             }

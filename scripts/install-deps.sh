@@ -3,7 +3,7 @@
 # As root it runs apt-get; otherwise it names what is missing and how to install it.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
+packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev clang
           qt6-base-dev fonts-liberation xvfb xauth)
 
 missing=()

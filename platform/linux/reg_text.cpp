@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/ascii_case.h"
+
 namespace platform::regtext {
 
 namespace {
@@ -19,8 +21,6 @@ constexpr size_t HexLineWidth = 76;
 constexpr const char* HexContinuationIndent = "  ";
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string_view trimLeft(std::string_view s)
 {
@@ -330,18 +330,7 @@ void ensureSection(Document& doc, const std::vector<std::string>& path)
 
 }  // namespace
 
-bool sameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
+bool sameName(std::string_view a, std::string_view b) { return platform::equalsNoCase(a, b); }
 
 std::vector<std::string> splitPath(std::string_view path)
 {
@@ -372,8 +361,10 @@ Document parse(std::string_view text)
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        // Every CR before the LF goes: a line kept as read never ends in one, so writing it back
+        // with either line end reads back the same.
         bool hasCr = !line.empty() && line.back() == '\r';
-        if (hasCr) {
+        while (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
         if (lines.empty()) {

@@ -112,13 +112,23 @@ bool replaceStore(const std::string& file, const regtext::Document& doc)
     return false;
 }
 
+void makeFolders(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0755);
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
 // A change to the store: under the exclusive lock, the file as it is now goes through change,
 // which returns RegOk to have the result written, or another result to leave the file alone.
 template <typename Change>
 int32_t changeStore(Change change)
 {
     std::string host = hostDirectory();
-    mkdir(host.c_str(), 0755);  // a fresh host folder; an existing one is left as it is
+    makeFolders(host);  // a fresh host folder; an existing one is left as it is
     std::string file = host + StoreFileName;
     std::string lockFile = file + LockFileSuffix;
     int lockFd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, NewStoreMode);
