@@ -19,6 +19,7 @@
 
 #include "support/e2e_support.h"
 #include "support/usbsim_support.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -35,13 +36,7 @@ constexpr const char* ModemInterface = "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\08070
 
 std::string image(size_t size)
 {
-    std::string bytes(size, '\0');
-    uint32_t x = 4242;
-    for (auto& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<char>(x >> 16);
-    }
-    return bytes;
+    return e2e::patternBytes(size, 4242);
 }
 
 // The modem's device instance and port enumerator child as its USB driver keeps them.
@@ -82,14 +77,7 @@ protected:
 
     static bool waitFor(const std::function<bool()>& done, int limitMs)
     {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return test_support::waitUntil(done, std::chrono::milliseconds(limitMs), std::chrono::milliseconds(20));
     }
 
     e2e::TempDir host_;

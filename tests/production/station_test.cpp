@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -18,23 +17,14 @@
 #include "resources/icons.h"
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_fixture.h"
+#include "support/wait_until.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using platform::DeviceChange;
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using test_support::waitUntil;
 
 // The finder the station asks: one device key bound to one port; every call is kept.
 struct FinderCall {
