@@ -3,7 +3,6 @@
 // Thread rule: main thread.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -8,8 +8,6 @@
 // the Tarvo32 process's own (wait4), its workers and polls together; the modems' is not in it.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +24,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "bench/modem_program.h"
 
 namespace {
 
@@ -59,61 +57,6 @@ struct RoundFigures {
 };
 
 double seconds(const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; }
-
-pid_t spawn(const std::vector<std::string>& args, int stdoutFd)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    posix_spawn_file_actions_adddup2(&actions, devNull, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(devNull);
-    return pid;
-}
-
-// A modemsim program on a pseudo-terminal, paced at the line speed.
-class ModemProgram {
-public:
-    ModemProgram(const std::string& program, int port)
-    {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) {
-            return;
-        }
-        pid_ = spawn({program, "--port", "COM" + std::to_string(port), "--baud", std::to_string(LineBaud)}, fds[1]);
-        close(fds[1]);
-        output_ = fdopen(fds[0], "r");
-    }
-    ~ModemProgram()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (output_) {
-            std::fclose(output_);
-        }
-    }
-    bool ready()
-    {
-        char line[256];
-        return pid_ > 0 && output_ && std::fgets(line, sizeof line, output_) && std::strncmp(line, "ready", 5) == 0;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::FILE* output_ = nullptr;
-};
 
 // The number after "key": in a JSON line; -1 when absent.
 double number(const std::string& line, const char* key)
@@ -161,7 +104,7 @@ RoundFigures runStation(const std::string& tarvo, const std::vector<int>& ports)
         args.push_back(std::to_string(port));
     }
     auto start = SteadyClock::now();
-    pid_t pid = spawn(args, fds[1]);
+    pid_t pid = bench::spawnProgram(args, fds[1]);
     close(fds[1]);
     std::string pending;
     char buffer[4096];
@@ -209,10 +152,10 @@ RoundFigures runStation(const std::string& tarvo, const std::vector<int>& ports)
 
 bool runRound(const char* title, const std::string& tarvo, const std::string& modemsim, int count, RoundFigures* out)
 {
-    std::vector<std::unique_ptr<ModemProgram>> modems;
+    std::vector<std::unique_ptr<bench::ModemProgram>> modems;
     std::vector<int> ports;
     for (int port = 1; port <= count; ++port) {
-        modems.push_back(std::make_unique<ModemProgram>(modemsim, port));
+        modems.push_back(std::make_unique<bench::ModemProgram>(modemsim, port, LineBaud));
         if (!modems.back()->ready()) {
             std::fprintf(stderr, "station_bench: %s did not get ready\n", modemsim.c_str());
             return false;

@@ -33,12 +33,11 @@
 
 #include "config/program_state.h"
 #include "platform/com_port_name.h"
+#include "bench/modem_program.h"
 #include "config/firmware_config.h"
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_engine.h"
 #include "upload/upload_workers.h"
-
-extern char** environ;
 
 namespace {
 
@@ -77,52 +76,6 @@ struct RunFigures {
     double transferSeconds = 0;  // from phase Transferring to the last byte acknowledged
     double runSeconds = 0;       // the whole run, probe and closing ping included
     bool succeeded = false;
-};
-
-// A modemsim program serving one port on a pseudo-terminal below $TARVO_HOST.
-class ModemProgram {
-public:
-    ModemProgram(const std::string& program, int port)
-    {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-        std::string portName = platform::comPortName(port);
-        std::string baud = std::to_string(LineBaud);
-        std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>("--port"),
-                                portName.data(), const_cast<char*>("--baud"), baud.data(), nullptr};
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(pipeFds[1]);
-        output_ = fdopen(pipeFds[0], "r");
-    }
-    ~ModemProgram()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (output_) {
-            std::fclose(output_);
-        }
-    }
-    // Waits for the program's "ready" line.
-    bool ready()
-    {
-        char line[256];
-        return pid_ > 0 && output_ && std::fgets(line, sizeof line, output_) && std::strncmp(line, "ready", 5) == 0;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::FILE* output_ = nullptr;
 };
 
 std::vector<RunFigures> uploadAtOnce(int count);
@@ -192,7 +145,7 @@ double peerTransferSeconds(const std::string& sx, int port)
 
 bool reportSideBySide(const std::string& modemProgram, const std::string& sx)
 {
-    ModemProgram modem(modemProgram, FirmwareConfig.ComBase);
+    bench::ModemProgram modem(modemProgram, FirmwareConfig.ComBase, LineBaud);
     if (!modem.ready()) {
         std::fprintf(stderr, "upload_bench: %s did not get ready\n", modemProgram.c_str());
         return false;
@@ -261,7 +214,7 @@ std::vector<RunFigures> uploadAtOnce(int count)
 bool report(const char* title, int count, const std::string& modemProgram)
 {
     std::unique_ptr<modemsim::SimulatedPorts> inProcess;
-    std::vector<std::unique_ptr<ModemProgram>> programs;
+    std::vector<std::unique_ptr<bench::ModemProgram>> programs;
     if (modemProgram.empty()) {
         inProcess = std::make_unique<modemsim::SimulatedPorts>();
         for (int k = 0; k < count; ++k) {
@@ -271,7 +224,7 @@ bool report(const char* title, int count, const std::string& modemProgram)
         }
     } else {
         for (int k = 0; k < count; ++k) {
-            programs.push_back(std::make_unique<ModemProgram>(modemProgram, FirmwareConfig.ComBase + k));
+            programs.push_back(std::make_unique<bench::ModemProgram>(modemProgram, FirmwareConfig.ComBase + k, LineBaud));
             if (!programs.back()->ready()) {
                 std::fprintf(stderr, "upload_bench: %s did not get ready\n", modemProgram.c_str());
                 return false;

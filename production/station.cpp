@@ -214,14 +214,9 @@ RowPoll ProductionStation::pollRow(int row)
     case OpeningPort:
     case ModemReady:
     case StartingUpload:
-        blinkLamp(display, job);
-        showSteps(display, StepsOfPreparing);
-        display.percentText = RowIdlePercentText;
-        display.bar = 0;
-        break;
     case AwaitingReceiver:
         blinkLamp(display, job);
-        showSteps(display, StepsOfAwaiting);
+        showSteps(display, result.phase == AwaitingReceiver ? StepsOfAwaiting : StepsOfPreparing);
         display.percentText = RowIdlePercentText;
         display.bar = 0;
         break;

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "support/e2e_support.h"
+#include "support/usbsim_support.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -34,13 +36,7 @@ constexpr const char* ModemInterface = "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\08070
 
 std::string image(size_t size)
 {
-    std::string bytes(size, '\0');
-    uint32_t x = 4242;
-    for (auto& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<char>(x >> 16);
-    }
-    return bytes;
+    return e2e::patternBytes(size, 4242);
 }
 
 // The modem's device instance and port enumerator child as its USB driver keeps them.
@@ -81,14 +77,7 @@ protected:
 
     static bool waitFor(const std::function<bool()>& done, int limitMs)
     {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return test_support::waitUntil(done, std::chrono::milliseconds(limitMs), std::chrono::milliseconds(20));
     }
 
     e2e::TempDir host_;
@@ -232,6 +221,56 @@ TEST_F(ProductionE2eTest, WatchStartsOnArrivalAndStopsOnRemoval)
     station.signal(SIGTERM);
     EXPECT_EQ(station.wait(5000), 0);
     EXPECT_EQ(station.out(), "COM3 absent\nCOM4 absent\nCOM3 Failed\nCOM3 Succeeded 65536\n");
+    EXPECT_FALSE(std::filesystem::exists(host_.file("devnotify")));
+}
+
+// --watch with usbsim playing the USB driver: modems plugged into three ports at once are
+// upgraded, one pulled out mid-transfer ends Failed, plugged again it is upgraded; a modem that
+// drops off by itself fails its row only.
+TEST_F(ProductionE2eTest, WatchWithUsbsimPluggingAndPulling)
+{
+    const std::string firmware = image(48 * 1024);
+    delivery_.addFile("nelta.bin", firmware);
+    e2e::Process station(delivery_.executable(), {"production", "--watch"}, env("win98se"));
+    ASSERT_TRUE(station.started());
+    ASSERT_TRUE(station.waitForOutput("COM8 absent\n", 5000)) << station.err();
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(host_.file("devnotify")); }, 5000));
+
+    e2e::UsbSim usb(host_.path());
+    ASSERT_TRUE(usb.started());
+    const std::string size = std::to_string(firmware.size());
+    EXPECT_EQ(usb.command("plug COM3 serial=0807060504030201 --baud 115200").rfind("plugged COM3", 0), 0u);
+    for (const char* port : {"COM1", "COM6"}) {
+        std::string out = host_.file(std::string("image-") + port);
+        EXPECT_EQ(usb.command(std::string("plug ") + port + " --image-out " + out + " --image-size " + size)
+                      .rfind(std::string("plugged ") + port, 0),
+                  0u)
+            << usb.err();
+    }
+    EXPECT_EQ(usb.command("plug COM7 --pull-out-after 30").rfind("plugged COM7", 0), 0u);
+
+    // COM3 is paced at the line speed: pulled out during its transfer, its worker fails at once.
+    ASSERT_TRUE(waitFor([&] { return station.err().find("COM3  busy      step 3/3") != std::string::npos; }, 15000))
+        << station.err();
+    EXPECT_EQ(station.out().find("COM3 Failed"), std::string::npos);
+    EXPECT_EQ(usb.command("pull COM3"), "pulled COM3");
+    ASSERT_TRUE(station.waitForOutput("COM3 Failed\n", 3000)) << station.err();
+
+    ASSERT_TRUE(station.waitForOutput("COM1 Succeeded 49152\n", 30000)) << station.err();
+    ASSERT_TRUE(station.waitForOutput("COM6 Succeeded 49152\n", 10000)) << station.err();
+    ASSERT_TRUE(station.waitForOutput("COM7 Failed\n", 10000)) << station.err();
+    EXPECT_EQ(usb.nextLine(), "gone COM7");
+    EXPECT_EQ(e2e::readFile(host_.file("image-COM1")), firmware);
+    EXPECT_EQ(e2e::readFile(host_.file("image-COM6")), firmware);
+
+    const std::string again = host_.file("image-again");
+    std::string plugged = usb.command("plug COM3 serial=0807060504030201 --image-out " + again + " --image-size " + size);
+    EXPECT_EQ(plugged.rfind("plugged COM3", 0), 0u) << plugged << "\n" << usb.err();
+    ASSERT_TRUE(station.waitForOutput("COM3 Succeeded 49152\n", 30000)) << station.err();
+    EXPECT_EQ(e2e::readFile(again), firmware);
+
+    station.signal(SIGTERM);
+    EXPECT_EQ(station.wait(5000), 0);
     EXPECT_FALSE(std::filesystem::exists(host_.file("devnotify")));
 }
 

@@ -24,13 +24,7 @@ constexpr const char* DeliveryIni =
 
 std::string image(size_t size)
 {
-    std::string bytes(size, '\0');
-    uint32_t x = 12345;
-    for (auto& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<char>(x >> 16);
-    }
-    return bytes;
+    return e2e::patternBytes(size, 12345);
 }
 
 std::string lastLine(const std::string& text)

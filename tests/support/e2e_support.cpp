@@ -32,6 +32,17 @@ uint32_t millisecondsSince(std::chrono::steady_clock::time_point start)
 
 }  // namespace
 
+std::string patternBytes(size_t size, uint32_t seed)
+{
+    std::string bytes(size, '\0');
+    uint32_t x = seed;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<char>(x >> 16);
+    }
+    return bytes;
+}
+
 void writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;

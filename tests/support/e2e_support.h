@@ -27,6 +27,8 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 using TempDir = scratch::TempDir;
 
 void writeFile(const std::string& path, const std::string& bytes);
+// Bytes that differ from block to block, for firmware images: a linear congruential sequence.
+std::string patternBytes(size_t size, uint32_t seed);
 std::string readFile(const std::string& path);
 
 // A delivery: a copy of the built Tarvo32 with Tarvo32.ini beside it, as a user would get it.

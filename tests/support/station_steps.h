@@ -15,21 +15,12 @@
 #include <thread>
 
 #include "platform/device_notify.h"
+#include "wait_until.h"
 #include "upload/upload_job.h"
 
 namespace station_steps {
 
-inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using test_support::waitUntil;
 
 // Record `row` held by a thread that does nothing: the test writes what the worker would and
 // says when it has ended.

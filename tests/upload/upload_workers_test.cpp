@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <cstdint>
 #include <thread>
 
@@ -13,6 +12,7 @@
 #include "upload/upload_engine.h"
 #include "upload/upload_fixture.h"
 #include "upload/upload_workers.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -99,20 +99,8 @@ TEST(ProductionRecordsTest, RecordOfEachPortForBothBases)
     FirmwareConfig.ComBase = savedBase;
 }
 
-class UploadWorkersTest : public UploadFixture {
-protected:
-    static bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-    {
-        auto end = Clock::now() + limit;
-        while (!done()) {
-            if (Clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-};
+using UploadWorkersTest = UploadFixture;
+using test_support::waitUntil;
 
 TEST_F(UploadWorkersTest, PrepareStartAndStopProductionRecords)
 {
