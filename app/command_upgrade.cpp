@@ -57,6 +57,8 @@ const char* phaseWords(int32_t phase)
     }
 }
 
+namespace {
+
 // What the display shows: the rising percentage, 99 % once every byte is acknowledged but before
 // the run has ended well, 100 % on success (the wizard's rule).
 int displayedPercent(const ProgressView& view)
