@@ -37,7 +37,7 @@ using platform::ui::WizardButton;
 
 namespace {
 
-// The system never runs a window timer faster than this, whatever period it is given.
+// The Qt property that ties a widget to its window id.
 constexpr const char* WindowIdProperty = "tarvoWindowId";
 // The stand-in system menu's button: the size of a title bar's icon, in the top-left corner.
 constexpr int MenuButtonIconPx = 16;
