@@ -25,7 +25,6 @@ constexpr const char* WindowsFolderName = "windows";
 constexpr const char* SystemFolder9x = "SYSTEM";
 constexpr const char* SystemFolderNt = "SYSTEM32";
 constexpr uint32_t Win9xPlatformId = 1;  // VER_PLATFORM_WIN32_WINDOWS
-constexpr const char* AllNamesPattern = "*.*";
 constexpr const char* CopySuffix = ".tarvo-copy-XXXXXX";  // the copy's name until it is complete
 constexpr size_t CopyChunkBytes = 64 * 1024;
 
@@ -216,36 +215,6 @@ std::string hostPath(const std::string& path)
         result += (result == "/" ? "" : "/") + name;
     }
     return result;
-}
-
-bool matchesPattern(const std::string& name, const std::string& pattern)
-{
-    if (pattern == AllNamesPattern) {
-        return true;
-    }
-    // Iterative wildcard match: the last "*" seen may swallow one more character on a mismatch.
-    size_t n = 0;
-    size_t p = 0;
-    size_t starP = std::string::npos;
-    size_t starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || asciiLower(pattern[p]) == asciiLower(name[n]))) {
-            ++n;
-            ++p;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') {
-        ++p;
-    }
-    return p == pattern.size();
 }
 
 uint32_t getWindowsDirectory(char* buffer, uint32_t bufferChars)

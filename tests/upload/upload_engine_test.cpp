@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <deque>
 #include <functional>
-#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "link/modem_probe.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
+#include "support/scratch_os.h"
 #include "support/scripted_port.h"
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_engine.h"
@@ -352,11 +354,6 @@ TEST_F(UploadEngineTest, MissingFilesEndTheRun)
 TEST_F(UploadEngineTest, ImagesThatCannotBeFirmwareNeverReachUploadMode)
 {
     const std::string ini = iniPath();
-    const std::string fifo = dir_ + "/fifo.bin";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::filesystem::create_symlink("/dev/zero", dir_ + "/zero.bin");
-    std::filesystem::create_symlink(ini, dir_ + "/linked.bin");
-    std::filesystem::create_hard_link(ini, dir_ + "/hardlinked.bin");
     writeImage(dir_ + "/empty.bin", 0, 1);
     {
         std::ofstream big(dir_ + "/big.bin", std::ios::binary);
@@ -367,18 +364,35 @@ TEST_F(UploadEngineTest, ImagesThatCannotBeFirmwareNeverReachUploadMode)
         std::string path;
         UploadReason reason;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {ini, ReasonImageIsIni},                        // no Firmware_file: the documented default
-        {dir_ + "/linked.bin", ReasonImageIsIni},       // the INI under another name
-        {dir_ + "/hardlinked.bin", ReasonImageIsIni},
         {dir_ + "/", ReasonImageNotRegular},            // an empty Firmware_file
         {dir_, ReasonImageNotRegular},                  // a directory
-        {fifo, ReasonImageNotRegular},                  // would block the open for good
-        {dir_ + "/zero.bin", ReasonImageNotRegular},    // would upload without end
         {dir_ + "/empty.bin", ReasonImageEmpty},
         {dir_ + "/big.bin", ReasonImageTooLarge},
         {dir_ + "/none.bin", ReasonImageMissing},
     };
+    // What the host's file system can make: links and pipes in a folder (Windows has no FIFO
+    // there, and no /dev/zero to link to).
+    std::error_code failed;
+    std::filesystem::create_symlink(ini, dir_ + "/linked.bin", failed);
+    if (!failed) {
+        cases.push_back({dir_ + "/linked.bin", ReasonImageIsIni});  // the INI under another name
+    }
+    std::filesystem::create_hard_link(ini, dir_ + "/hardlinked.bin", failed);
+    if (!failed) {
+        cases.push_back({dir_ + "/hardlinked.bin", ReasonImageIsIni});
+    }
+    const std::string fifo = dir_ + "/fifo.bin";
+    if (scratch::makeFifo(fifo)) {
+        cases.push_back({fifo, ReasonImageNotRegular});  // would block the open for good
+    }
+    if (std::filesystem::exists("/dev/zero")) {
+        std::filesystem::create_symlink("/dev/zero", dir_ + "/zero.bin", failed);
+        if (!failed) {
+            cases.push_back({dir_ + "/zero.bin", ReasonImageNotRegular});  // would upload without end
+        }
+    }
     for (bool kernel : {false, true}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.path + (kernel ? " as the fix image" : ""));
