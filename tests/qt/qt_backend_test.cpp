@@ -16,6 +16,7 @@
 #include <QToolButton>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ QApplication& app()
         if (mkdtemp(runtime) != nullptr) {
             chmod(runtime, 0700);
             setenv("XDG_RUNTIME_DIR", runtime, 1);
+            // Every test runs in a process of its own: without this each left a folder behind.
+            std::atexit([] {
+                std::error_code ignored;
+                std::filesystem::remove_all(runtime, ignored);
+            });
         }
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         static int argc = 1;
