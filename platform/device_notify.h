@@ -16,6 +16,11 @@
 // live station holds makes the registration fail with DeviceNotifyInUse. Unregistering stops the
 // listener and removes the socket file.
 //
+// On Windows a registration is RegisterDeviceNotificationA on a hidden message-only window that a
+// listener thread of its own owns and pumps; the device-change message's interface broadcasts of
+// the class (arrival, removal complete) reach the handler there, anything else is dropped.
+// Unregistering stops that thread, which unregisters and destroys the window.
+//
 // Results: registerDeviceNotification gives a non-zero handle, or 0 with the reason in *why.
 // Thread rule: register and unregister on the owner's (UI) thread. The handler runs on the
 // listener thread, one event at a time; the owner passes each event on to its UI thread (the

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Tarvo32 and runs every test: the upload worker tests under ThreadSanitizer, then the
 # whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for
-# about a minute (FUZZ_SECONDS).
+# about a minute (FUZZ_SECONDS), then the Windows build under Wine (scripts/run-win32-tests.sh, and
+# scripts/run-win32-gui-tests.sh for its windows where that script exists). Fails when any part
+# fails.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -30,3 +32,13 @@ cmake --build "$top/build-asan" -j"$jobs"
 
 # The readers of outside input keep finding nothing: a bounded run of each fuzz target.
 FUZZ_SECONDS=${FUZZ_SECONDS:-60} "$top/scripts/run-fuzz.sh"
+
+# The Windows build: Tarvo32.exe and its logic tests under Wine, and its command line against the
+# Linux program's. Its toolchain and Wine are installed first (as root; otherwise the script names
+# what is missing).
+"$top/scripts/install-win32-deps.sh"
+TARVO_JOBS=${TARVO_JOBS:-$jobs} "$top/scripts/run-win32-tests.sh"
+# Its windows, where the tree has a script for them.
+if [ -f "$top/scripts/run-win32-gui-tests.sh" ]; then
+  TARVO_JOBS=${TARVO_JOBS:-$jobs} bash "$top/scripts/run-win32-gui-tests.sh"
+fi

@@ -3,9 +3,12 @@
 # Wine prefix of its own
 #   - runs the logic tests (tarvo_tests.exe), with a simulated modem on COM3 for the COM port
 #     tests, and the version tests once per Windows version the prefix acts as;
-#   - runs Tarvo32.exe config / probe / upgrade against tools/modemsim on pseudo-terminals linked
-#     as the prefix's COM ports, and checks each outcome against the Linux program's on the same
-#     delivery folder and modems: same lines, same exit status.
+#   - runs Tarvo32.exe config / probe / upgrade / production against tools/modemsim on
+#     pseudo-terminals linked as the prefix's COM ports, and checks each outcome against the Linux
+#     program's on the same delivery folder and modems: same lines, same exit status;
+#   - runs Tarvo32.exe drivers [--dry-run] as Windows 98 and Windows 2000 against an old driver
+#     put into the prefix's registry and C:\windows, and the Linux program against the same in its
+#     host folder: the same changes, paths written alike, and the prefix changed as printed.
 # Ends with "N passed, N failed" and a non-zero status when anything failed.
 #
 # The 32-bit program is the one that ships. On a Linux kernel that cannot run 32-bit code (no
@@ -227,6 +230,161 @@ else
   fail "upgrade COM8, modem pulled out" "status $status after $pulled_seconds s, stdout: $(unix_text "$work/pull.out")" \
        "stderr: $(unix_text "$work/pull.err" | tail -3)"
 fi
+
+# --- The production station without its window -------------------------------------------------
+# Both programs upgrade the same modems in turn: a good one on COM2, the one from the logic tests
+# on COM3 and a silent one on COM6. (A port with no entry at all reads "absent" on Windows, but
+# Wine answers QueryDosDeviceA for every COM1..COM256, so under Wine such a port is tried and
+# fails instead: it is left out here.)
+start_modem COM2 --image-out "$work/received2.bin" --image-size 40000 || die "modemsim did not start"
+same_outcome "production COM2 3 COM6" 1 $'COM2 Succeeded 40000\nCOM3 Succeeded 40000\nCOM6 Failed' \
+  production COM2 3 COM6
+if cmp -s "$work/received2.bin" "$delivery/nelta.bin"; then
+  pass "production COM2: the image byte for byte"
+else
+  fail "production COM2: the image arrived changed"
+fi
+# The JSON results, without the run's own timings and progress.
+json_results() { grep '"event":"result"' | sed -E 's/,"seconds":[0-9.]+//'; }
+same_outcome_of() {
+  local name=$1 filter=$2 want_status=$3 want_out=$4; shift 4
+  local wout=$work/w.out lout=$work/l.out
+  wine_run "$delivery/Tarvo32.exe" "$@" >"$wout" 2>"$work/w.err"
+  local wstatus=$?
+  "$delivery/Tarvo32" "$@" >"$lout" 2>"$work/l.err"
+  local lstatus=$?
+  local wtext ltext
+  wtext=$(host_paths_text "$wout" | $filter)
+  ltext=$($filter <"$lout")
+  if [ "$wstatus" != "$want_status" ] || [ "$lstatus" != "$want_status" ] || [ "$wtext" != "$ltext" ] ||
+     { [ "$want_out" != - ] && [ "$wtext" != "$want_out" ]; }; then
+    fail "$name" "Tarvo32.exe status $wstatus, stdout: $wtext" "stderr: $(unix_text "$work/w.err" | tail -3)" \
+         "Tarvo32 status $lstatus, stdout: $ltext" "expected status $want_status, stdout: $want_out"
+  else
+    pass "$name"
+  fi
+}
+same_outcome_of "production --json COM3 6" json_results 1 \
+  '{"event":"result","port":"COM3","outcome":"Succeeded","sent":40000,"total":40000}
+{"event":"result","port":"COM6","outcome":"Failed","sent":0,"total":0,"reason":"no answer to the probe (no modem, or it is switched off)"}' \
+  production --json COM3 6
+same_outcome "production COM9: bad usage" 2 "" production COM9
+
+# --- The driver change against Wine's registry and Windows folder --------------------------------
+# The same old driver on both: in the prefix's registry (regedit) and its C:\windows, and in the
+# Linux program's registry.reg and $TARVO_HOST/windows. The lines are compared with each side's
+# Windows and system folders and the delivery's place written alike.
+drivers_delivery=$work/drivers
+mkdir -p "$drivers_delivery"
+cp "$win_build/Tarvo32.exe" "$host_build/Tarvo32" "$drivers_delivery/"
+printf '[INFO]\r\nModel_name=Nelta 56K USB\r\nWindows_ChgDrv_and_Reboot=TRUE\r\nFirmware_to_CDC_protocol=FALSE\r\n' \
+  >"$drivers_delivery/Tarvo32.ini"
+put() { mkdir -p "$(dirname "$1")"; printf '%s' "$2" >"$1"; }
+put "$drivers_delivery/Win98/DelFile/System/nlccport.sys" ""
+put "$drivers_delivery/Win98/CopyFile/Win98/Inf/nlusbcdc.inf" "new inf"
+put "$drivers_delivery/Win98/CopyFile/Win98/System/nlusbcdc.sys" "new sys"
+put "$drivers_delivery/Win2k/DelFile/Sys32drv/NLUSBMDM.SYS" ""
+put "$drivers_delivery/Win2k/CopyFile/Sys32drv/nlusbcdc.sys" "new sys"
+printf '%s\r\n' 'REGEDIT4' '' \
+  '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\NL773056KUSB]' \
+  '"DEL_HKR_0000"="Enum\\USB\\VID_4E2C&PID_7A01"' '"DEL_INF_0000"="mdmx.inf"' '"DEL_SYS_0000"="nlusbmdm.sys"' '' \
+  '[HKEY_LOCAL_MACHINE\Enum\USB\VID_4E2C&PID_7A01\5&1A2B&0&1]' '"Driver"="Modem\\0003"' '' \
+  '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Modem\0003]' '"DriverDesc"="USB Modem"' '' \
+  '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Modem\0000]' '"DriverDesc"="Another modem"' '' \
+  >"$work/old-driver.reg"
+win_windows=$WINEPREFIX/drive_c/windows
+linux_windows=$TARVO_HOST/windows
+wine_version() { wine_run reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1; }
+# The system folder: GetSystemDirectoryA gives system32 under Wine whatever version it acts as,
+# where Windows 98 gives SYSTEM, the folder the delivery's 9x files go to by name. In the prefix
+# the files lie where each is looked for; both folders read as <SYS>.
+wine_system=system32
+# Lines with the Windows folder as <WIN>, the system folder as <SYS>, the delivery as <DELIVERY>,
+# without regard to case (Windows matches names so; the sides spell folders differently).
+drivers_text() {
+  tr -d '\r' | sed -E '/[A-Za-z]:\\/ s/\\/\//g' | tr 'A-Z' 'a-z' |
+    sed -E -e "s#c:/windows/$wine_system#<sys>#g; s#c:/windows/system/#<sys>/#g; s#c:/windows#<win>#g" \
+           -e "s#z:/#/#g" \
+           -e "s#${linux_windows,,}/system32#<sys>#g; s#${linux_windows,,}/system#<sys>#g" \
+           -e "s#${linux_windows,,}#<win>#g; s#${drivers_delivery,,}#<delivery>#g"
+}
+drivers_outcome() {
+  local name=$1 winver=$2 want_out=$3; shift 3
+  local wout=$work/dw.out lout=$work/dl.out
+  wine_version "$winver"
+  (cd "$drivers_delivery" && wine_run "$drivers_delivery/Tarvo32.exe" drivers "$@" >"$wout" 2>"$work/dw.err")
+  local wstatus=$?
+  TARVO_WINVER=$winver "$drivers_delivery/Tarvo32" drivers "$@" >"$lout" 2>"$work/dl.err"
+  local lstatus=$?
+  local wtext ltext
+  wtext=$(drivers_text <"$wout")
+  ltext=$(drivers_text <"$lout")
+  if [ "$wstatus" != 0 ] || [ "$lstatus" != 0 ] || [ "$wtext" != "$ltext" ] || [ "$wtext" != "$want_out" ]; then
+    fail "$name" "Tarvo32.exe status $wstatus, stdout: $wtext" "stderr: $(unix_text "$work/dw.err" | tail -3)" \
+         "Tarvo32 status $lstatus, stdout: $ltext" "stderr: $(tail -3 "$work/dl.err")" "expected: $want_out"
+  else
+    pass "$name"
+  fi
+}
+
+# Windows 98: the uninstall key's lists, the old files, the new ones.
+wine_run regedit /S "$work/old-driver.reg" >/dev/null 2>&1
+cp "$work/old-driver.reg" "$TARVO_HOST/registry.reg"
+for side in "$win_windows/inf" "$linux_windows/INF"; do
+  put "$side/mdmx.inf" old
+  put "$side/other/Vendormdmx.inf" old
+done
+put "$win_windows/$wine_system/NLUSBMDM.SYS" old
+put "$win_windows/system/nlccport.sys" old
+put "$linux_windows/SYSTEM/NLUSBMDM.SYS" old
+put "$linux_windows/SYSTEM/nlccport.sys" old
+drivers98=$'deleted key hkey_local_machine\\system\\currentcontrolset\\services\\class\\modem\\0003
+deleted key hkey_local_machine\\enum\\usb\\vid_4e2c&pid_7a01\\5&1a2b&0&1
+deleted key hkey_local_machine\\enum\\usb\\vid_4e2c&pid_7a01
+deleted file <win>/inf/mdmx.inf
+deleted file <win>/inf/other/vendormdmx.inf
+deleted file <sys>/nlusbmdm.sys
+deleted key hkey_local_machine\\software\\microsoft\\windows\\currentversion\\uninstall\\nl773056kusb
+deleted file <sys>/nlccport.sys
+copied <delivery>/win98/copyfile/win98/inf/nlusbcdc.inf -> <win>/inf/nlusbcdc.inf
+copied <delivery>/win98/copyfile/win98/system/nlusbcdc.sys -> <sys>/nlusbcdc.sys'
+drivers_outcome "drivers --dry-run as win98" win98 "$drivers98" --dry-run
+if [ -f "$win_windows/inf/mdmx.inf" ] && [ ! -e "$win_windows/inf/nlusbcdc.inf" ] &&
+   wine_run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\NL773056KUSB' >/dev/null 2>&1; then
+  pass "drivers --dry-run changed nothing in the prefix"
+else
+  fail "drivers --dry-run changed the prefix"
+fi
+drivers_outcome "drivers as win98" win98 "$drivers98"
+if ! wine_run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\NL773056KUSB' >/dev/null 2>&1 &&
+   ! wine_run reg query 'HKLM\Enum\USB\VID_4E2C&PID_7A01' >/dev/null 2>&1 &&
+   wine_run reg query 'HKLM\System\CurrentControlSet\Services\Class\Modem\0000' >/dev/null 2>&1 &&
+   [ "$(cat "$win_windows/system/nlusbcdc.sys" 2>/dev/null)" = "new sys" ] &&
+   [ ! -e "$win_windows/inf/mdmx.inf" ]; then
+  pass "drivers as win98: the prefix's registry and Windows folder changed as printed"
+else
+  fail "drivers as win98: the prefix's registry or Windows folder is not as printed"
+fi
+drivers_outcome "drivers as win98 again: only the copies" win98 "copied ${drivers98#*$'\n'copied }"
+
+# Windows 2000: no registry change; oem*.inf naming the modem goes with its .PNF.
+for side in "$win_windows/inf" "$linux_windows/INF"; do
+  put "$side/oem4.inf" $'[Models]\r\n%M%=M,USB\\VID_4E2C&PID_7A01\r\n'
+  put "$side/oem4.PNF" pnf
+  put "$side/oem7.inf" $'[Models]\r\n%M%=M,USB\\VID_1234&PID_0001\r\n'
+done
+put "$win_windows/system32/drivers/nlusbmdm.sys" old
+put "$linux_windows/SYSTEM32/drivers/nlusbmdm.sys" old
+drivers_outcome "drivers as win2k" win2k $'deleted file <win>/inf/oem4.inf
+deleted file <win>/inf/oem4.pnf
+deleted file <sys>/drivers/nlusbmdm.sys
+copied <delivery>/win2k/copyfile/sys32drv/nlusbcdc.sys -> <sys>/drivers/nlusbcdc.sys'
+if [ -e "$win_windows/inf/oem7.inf" ] && [ ! -e "$win_windows/inf/oem4.inf" ]; then
+  pass "drivers as win2k: other vendors' oem*.inf stay"
+else
+  fail "drivers as win2k: the prefix's inf folder is not as printed"
+fi
+wine_run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
 
 finished=$(date +%s)
 echo "timings: builds $((built - started)) s, fresh prefix $prefix_seconds s," \

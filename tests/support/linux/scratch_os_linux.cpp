@@ -16,4 +16,6 @@ void unsetEnvironment(const char* name) { unsetenv(name); }
 
 bool makeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
 
+bool runsUnderWine() { return false; }
+
 }  // namespace scratch

@@ -44,4 +44,11 @@ void unsetEnvironment(const char* name) { _putenv_s(name, ""); }
 
 bool makeFifo(const std::string& /*path*/) { return false; }
 
+bool runsUnderWine()
+{
+    // Wine's ntdll exports its version; Windows' does not.
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace scratch
