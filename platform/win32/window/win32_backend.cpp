@@ -161,6 +161,33 @@ WindowId Win32Backend::shownPage(WindowId sheet) const
     return r == nullptr ? NoWindow : r->shown;
 }
 
+std::vector<WindowId> Win32Backend::windows() const
+{
+    std::vector<WindowId> ids;
+    for (const auto& [id, record] : windows_) {
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+bool Win32Backend::isSheet(WindowId window) const
+{
+    const Record* r = find(window);
+    return r != nullptr && r->kind == Kind::Sheet;
+}
+
+const platform::ui::DialogTemplate* Win32Backend::dialogTemplate(WindowId window) const
+{
+    const Record* r = find(window);
+    return r == nullptr || r->kind == Kind::Sheet ? nullptr : &r->dialog;
+}
+
+WizardButtonsView Win32Backend::wizardButtons(WindowId sheet) const
+{
+    const Record* r = find(sheet);
+    return r == nullptr ? WizardButtonsView{} : r->buttons;
+}
+
 HWND Win32Backend::control(WindowId window, int controlId, ControlKind kind) const
 {
     const Record* r = find(window);

@@ -46,6 +46,12 @@ public:
     HWND windowHandle(platform::ui::WindowId window) const;  // dialog, page or frame; null if none
     HWND controlHandle(platform::ui::WindowId window, int controlId) const;
     platform::ui::WindowId shownPage(platform::ui::WindowId sheet) const;
+    // Windows that exist now, in order of creation; which are sheets; a dialog's or page's
+    // template (null for a sheet or an unknown window); a sheet's buttons as the layer set them.
+    std::vector<platform::ui::WindowId> windows() const;
+    bool isSheet(platform::ui::WindowId window) const;
+    const platform::ui::DialogTemplate* dialogTemplate(platform::ui::WindowId window) const;
+    platform::ui::WizardButtonsView wizardButtons(platform::ui::WindowId sheet) const;
     int waitCursorDepth() const { return waitCursor_; }
 
     // --- Backend ---
