@@ -100,7 +100,7 @@ if [ -n "${TARVO_SCREENSHOT_DIR:-}" ]; then
   for picture in "$shots"/*.bmp; do
     [ -e "$picture" ] || continue
     name=$(basename "$picture" .bmp)
-    if command -v convert >/dev/null; then
+    if convert -version 2>/dev/null | grep -q ImageMagick; then
       convert "$picture" "$TARVO_SCREENSHOT_DIR/win32-$name.png"
     else
       cp "$picture" "$TARVO_SCREENSHOT_DIR/win32-$name.bmp"
