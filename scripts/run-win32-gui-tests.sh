@@ -6,8 +6,12 @@
 #   - runs the backend's tests, the window backends' shared contract among them;
 #   - runs the wizard of a delivery against tools/modemsim on a pseudo-terminal linked as the
 #     prefix's COM3, clicked through by the driver: the upgrade must complete, the program end
-#     with status 0 and the modem hold the image byte for byte. TARVO_SCREENSHOT_DIR (a folder)
-#     keeps the pictures of the pages the driver took, as PNG when ImageMagick is there.
+#     with status 0 and the modem hold the image byte for byte;
+#   - runs the production-line dialog of the same delivery (For_internal_production=TRUE) with a
+#     simulated modem on COM5: started by its default button, it must upgrade that modem and
+#     close by "Exit when appropriate" once no upload runs.
+# TARVO_SCREENSHOT_DIR (a folder) keeps the pictures the driver took, as PNG when ImageMagick is
+# there.
 # Ends with "N passed, N failed" and a non-zero status when anything failed.
 # TARVO_WIN32_ARCH=i686 or x86_64 chooses the build (default x86_64, which runs where the
 # kernel has no 32-bit support); TARVO_JOBS the parallel jobs of the builds (2).
@@ -84,6 +88,7 @@ printf '[INFO]\r\nCompany_name=Nelta Technology Corporation\r\nCompany_short_nam
 image_size=30000
 head -c $image_size /dev/urandom >"$delivery/image.bin"
 wine_start_modem COM3 --image-out "$work/received.bin" --image-size $image_size || die "modemsim did not start"
+wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
 wizard_start=$(date +%s)
 TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
   timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/wizard.out" 2>"$work/wizard.err"
@@ -97,6 +102,24 @@ else
        "stderr: $(unix_text "$work/wizard.err" | tail -3)" \
        "received: $(stat -c %s "$work/received.bin" 2>/dev/null || echo nothing) bytes"
 fi
+
+# --- The production-line dialog: started by its default button, left by "Exit when appropriate" --
+wine_start_modem COM5 --image-out "$work/station.bin" --image-size $image_size || die "modemsim did not start"
+printf 'For_internal_production=TRUE\r\n' >>"$delivery/Tarvo32.ini"
+wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
+station_start=$(date +%s)
+TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
+  timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/station.out" 2>"$work/station.err"
+status=$?
+station_seconds=$(( $(date +%s) - station_start ))
+if [ $status -eq 0 ] && cmp -s "$work/station.bin" "$delivery/image.bin" && ls "$shots"/dialog*-running.bmp >/dev/null 2>&1; then
+  pass "the production dialog upgraded the modem on COM5 and closed when idle, in $station_seconds s"
+else
+  fail "the production dialog on COM5" "status $status after $station_seconds s" \
+       "stderr: $(unix_text "$work/station.err" | tail -3)" \
+       "received: $(stat -c %s "$work/station.bin" 2>/dev/null || echo nothing) bytes"
+fi
+
 if [ -n "${TARVO_SCREENSHOT_DIR:-}" ]; then
   mkdir -p "$TARVO_SCREENSHOT_DIR"
   for picture in "$shots"/*.bmp; do

@@ -7,6 +7,7 @@
 #                             programs run), wine_arch, wine_program, win_build
 #   wine_make_prefix WORK     a prefix in WORK/prefix with every COMn claimed empty; exports
 #                             WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES
+#   wine_host_ports_blocked   true when no COM port of the prefix leads to a host device
 #   wine_start_modem PORT ARGS...   modemsim (from $host_build) as PORT, linked as the prefix's
 #                             port; its pid joins modem_pids
 #   wine_stop                 wineserver first (stopped after the modems it would write a dump of
@@ -53,6 +54,11 @@ wine_make_prefix() {
   wineserver -p
   wine_run cmd /c exit >/dev/null 2>&1
   rm -f "$WINEPREFIX"/dosdevices/com*
+  wine_host_ports_blocked
+}
+
+# True when no COM port of the prefix leads to a device of this machine.
+wine_host_ports_blocked() {
   [ -z "$(find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -lname '/dev/tty[SUA]*' | head -1)" ]
 }
 

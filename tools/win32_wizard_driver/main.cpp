@@ -3,7 +3,9 @@
 // of the UI thread that acts as the user once the shown window has settled. On the wizard it
 // presses Help once (and the About box's OK), chooses the first modem found in a list, then Next
 // on every page and Finish on the last; it answers message boxes with OK (or Yes); in a dialog of
-// its own (the production station) it presses the default button once. With
+// its own it presses the default button once (the About box's OK; the production station's
+// "Upgrade firmware") and, should the dialog still be there a while later, its other push button
+// (the station's "Exit when appropriate", which closes it once no upload runs). With
 // TARVO_SCREENSHOT_DIR set it saves each wizard page, the About box and each message box as a
 // BMP picture there before acting on it.
 // Built as wizard-driver/Tarvo32.exe, so that it names itself and finds its Tarvo32.ini as the
@@ -13,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +36,8 @@ using platform::win32ui::Win32Backend;
 constexpr UINT TickMs = 250;
 // A window counts as settled when the driver has not acted for this long.
 constexpr DWORD SettledMs = 1500;
+// How long a dialog that stays after its default button runs before its other button is pressed.
+constexpr DWORD DialogRunMs = 25000;
 constexpr const char* DirectoryVariable = "TARVO_SCREENSHOT_DIR";
 constexpr const char* MessageBoxClass = "#32770";
 
@@ -43,7 +48,8 @@ struct Driver {
     WindowId page = NoWindow;
     std::set<WindowId> listChosen;
     std::set<WindowId> captured;
-    std::set<WindowId> defaultPressed;
+    std::map<WindowId, DWORD> defaultPressed;  // dialog -> when
+    std::set<WindowId> otherPressed;
     int messages = 0;
     std::string shots;
 };
@@ -153,11 +159,23 @@ bool driveDialog(Win32Backend& ui, WindowId id)
     if (!settled()) {
         return true;
     }
-    if (driver.defaultPressed.insert(id).second) {
+    auto pressed = driver.defaultPressed.find(id);
+    if (pressed == driver.defaultPressed.end()) {
+        driver.defaultPressed[id] = GetTickCount();
         save(hwnd, "dialog" + std::to_string(id) + ".bmp");
         HWND button = GetDlgItem(hwnd, platform::ui::enterCommandId(*dialog));
         if (button != nullptr && IsWindowEnabled(button)) {
             click(button);
+        }
+    } else if (GetTickCount() - pressed->second >= DialogRunMs && driver.otherPressed.insert(id).second) {
+        save(hwnd, "dialog" + std::to_string(id) + "-running.bmp");
+        const int defaultId = platform::ui::enterCommandId(*dialog);
+        for (const platform::ui::ControlTemplate& c : dialog->controls) {
+            HWND button = c.kind == ControlKind::PushButton && c.id != defaultId ? GetDlgItem(hwnd, c.id) : nullptr;
+            if (button != nullptr && IsWindowEnabled(button)) {
+                click(button);
+                break;
+            }
         }
     }
     return true;
