@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/ui/control_rules.h"
+#include "platform/ui/image.h"
 #include "platform/win32/window/dialog_memory_template.h"
 #include "platform/win32/window/win32_pictures.h"
 
@@ -250,7 +251,20 @@ WindowId Win32Backend::createDialog(const platform::ui::DialogTemplate& dialog, 
         return NoWindow;
     }
     prepareControls(*made);
+    if (made->kind == Kind::Dialog) {
+        giveApplicationIcon(*made);
+    }
     return id;
+}
+
+void Win32Backend::giveApplicationIcon(Record& record)
+{
+    // Every title bar of the program shows its icon until the window asks for another.
+    const int32_t icon = platform::ui::applicationIconId();
+    if (icon != 0) {
+        WindowId id = idOf(record.hwnd);
+        setWindowIcon(id, icon);
+    }
 }
 
 void Win32Backend::prepareControls(Record& record)
@@ -321,6 +335,7 @@ WindowId Win32Backend::createSheet(WindowEvents* events)
     made->hwnd = frame;
     byHwnd_[frame] = id;
     applyButtons(*made);
+    giveApplicationIcon(*made);
     return id;
 }
 

@@ -147,6 +147,7 @@ private:
     platform::ui::WindowId idOf(HWND hwnd) const;
     HWND control(platform::ui::WindowId window, int controlId, platform::ui::ControlKind kind) const;
     void prepareControls(Record& record);
+    void giveApplicationIcon(Record& record);
     void applyButtons(Record& sheet);
     // Handles Enter and Escape typed in a dialog or page before the dialog manager sees them;
     // true when taken.
