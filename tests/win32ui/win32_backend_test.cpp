@@ -266,4 +266,75 @@ TEST_F(Win32BackendTest, ModalRunEndsWithTheResultAndGivesTheOwnerBack)
     ui_->destroyWindow(owner);
 }
 
+// The button a message box's answer presses, for the timer that answers it.
+int answerButton = IDOK;
+
+BOOL CALLBACK pressAnswer(HWND hwnd, LPARAM)
+{
+    char cls[16] = {};
+    GetClassNameA(hwnd, cls, sizeof(cls));
+    if (IsWindowVisible(hwnd) && std::string(cls) == "#32770") {
+        PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(answerButton, BN_CLICKED), 0);
+    }
+    return TRUE;
+}
+
+void CALLBACK answerBox(HWND, UINT, UINT_PTR, DWORD)
+{
+    EnumThreadWindows(GetCurrentThreadId(), pressAnswer, 0);
+}
+
+TEST_F(Win32BackendTest, MessageBoxesAnswerWithTheButtonPressed)
+{
+    struct Row {
+        MessageBoxButtons buttons;
+        MessageBoxIcon icon;
+        int pressed;
+        int answer;
+    };
+    const Row rows[] = {
+        {MessageBoxButtons::Ok, MessageBoxIcon::Information, IDOK, IdOk},
+        {MessageBoxButtons::YesNo, MessageBoxIcon::Exclamation, IDNO, IdNo},
+        {MessageBoxButtons::YesNo, MessageBoxIcon::Stop, IDYES, IdYes},
+    };
+    constexpr UINT AnswerAfterMs = 100;
+    for (const Row& r : rows) {
+        answerButton = r.pressed;
+        UINT_PTR timer = SetTimer(nullptr, 0, AnswerAfterMs, answerBox);
+        EXPECT_EQ(ui_->messageBox(NoWindow, "text", "caption", r.icon, r.buttons), r.answer) << r.pressed;
+        KillTimer(nullptr, timer);
+    }
+}
+
+TEST_F(Win32BackendTest, SystemMenuItemsReportTheirCommandAndTheWaitCursorCounts)
+{
+    constexpr uint32_t Shutdown = 1000;
+    DialogTemplate dialog;
+    struct MenuNoting : Noting {
+        std::vector<uint32_t> commands;
+        void windowSystemCommand(uint32_t command) override { commands.push_back(command); }
+    } events;
+    WindowId w = ui_->createDialog(dialog, NoWindow, WindowRole::ModalDialog, &events);
+    HWND hwnd = ui_->windowHandle(w);
+    const int itemsBefore = GetMenuItemCount(GetSystemMenu(hwnd, FALSE));
+    ui_->appendSystemMenuItem(w, SystemMenuSeparator, "");
+    ui_->appendSystemMenuItem(w, Shutdown, "Shutdown");
+    HMENU menu = GetSystemMenu(hwnd, FALSE);
+    ASSERT_EQ(GetMenuItemCount(menu), itemsBefore + 2);
+    char text[32] = {};
+    GetMenuStringA(menu, Shutdown, text, sizeof(text), MF_BYCOMMAND);
+    EXPECT_STREQ(text, "Shutdown");
+    SendMessageA(hwnd, WM_SYSCOMMAND, Shutdown, 0);
+    EXPECT_EQ(events.commands, std::vector<uint32_t>{Shutdown});
+
+    ui_->beginWaitCursor();
+    ui_->beginWaitCursor();
+    ui_->endWaitCursor();
+    EXPECT_EQ(ui_->waitCursorDepth(), 1);
+    ui_->endWaitCursor();
+    ui_->endWaitCursor();  // one end too many changes nothing
+    EXPECT_EQ(ui_->waitCursorDepth(), 0);
+    ui_->destroyWindow(w);
+}
+
 }  // namespace

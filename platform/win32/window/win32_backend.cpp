@@ -275,26 +275,22 @@ void Win32Backend::prepareControls(Record& record)
             SendDlgItemMessageA(record.hwnd, c.id, EM_LIMITTEXT, static_cast<WPARAM>(std::max(c.textLimit, 0)), 0);
         }
     }
+    // The dialog manager makes the controls in template order, so the n-th child is the n-th
+    // control: pictures the code never addresses (no id to find them by) are found so.
+    HWND child = GetWindow(record.hwnd, GW_CHILD);
     for (const ControlTemplate& c : record.dialog.controls) {
-        if (isPicture(c.kind) && c.image != 0 && c.id != platform::ui::StaticControlId) {
-            setImage(idOf(record.hwnd), c.id, c.image);
-        } else if (isPicture(c.kind) && c.image != 0) {
-            // A picture the code never addresses: found by its place among the controls.
-            HWND child = nullptr;
-            int index = static_cast<int>(&c - record.dialog.controls.data());
-            child = GetWindow(record.hwnd, GW_CHILD);
-            for (int i = 0; i < index && child != nullptr; ++i) {
-                child = GetWindow(child, GW_HWNDNEXT);
-            }
-            if (child == nullptr) {
-                continue;
-            }
+        if (isPicture(c.kind) && c.image != 0 && child != nullptr) {
             HANDLE image = c.kind == ControlKind::Icon ? static_cast<HANDLE>(makeIcon(c.image))
                                                        : static_cast<HANDLE>(makeBitmap(c.image));
             SendMessageA(child, STM_SETIMAGE, c.kind == ControlKind::Icon ? IMAGE_ICON : IMAGE_BITMAP,
                          reinterpret_cast<LPARAM>(image));
-            record.laterImages.emplace_back(c.kind, image);
+            if (c.id != platform::ui::StaticControlId) {
+                record.images[c.id] = {c.kind, image};
+            } else {
+                record.laterImages.emplace_back(c.kind, image);
+            }
         }
+        child = child != nullptr ? GetWindow(child, GW_HWNDNEXT) : nullptr;
     }
 }
 
