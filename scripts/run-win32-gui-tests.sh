@@ -6,7 +6,8 @@
 #   - runs the backend's tests, the window backends' shared contract among them;
 #   - runs the wizard of a delivery against tools/modemsim on a pseudo-terminal linked as the
 #     prefix's COM3, clicked through by the driver: the upgrade must complete, the program end
-#     with status 0 and the modem hold the image byte for byte;
+#     with status 0 and the modem hold the image byte for byte; then Cancel on the search page
+#     must end it with status 1;
 #   - runs the production-line dialog of the same delivery (For_internal_production=TRUE) with a
 #     simulated modem on COM5: started by its default button, it must upgrade that modem and
 #     close by "Exit when appropriate" once no upload runs.
@@ -101,6 +102,20 @@ else
   fail "the wizard clicked through on COM3" "status $status after $wizard_seconds s, pages seen: $pages" \
        "stderr: $(unix_text "$work/wizard.err" | tail -3)" \
        "received: $(stat -c %s "$work/received.bin" 2>/dev/null || echo nothing) bytes"
+fi
+
+# Cancel on the search page, with the modem found there: the wizard ends at once with status 1
+# and sends nothing.
+cancel_start=$(date +%s)
+rm -f "$work/received.bin"
+TARVO_SCREENSHOT_DIR= TARVO_DRIVER_CANCEL_ON_PAGE=2 timeout 120 "$wine_program" "$delivery/Tarvo32.exe" >"$work/cancel.out" 2>"$work/cancel.err"
+status=$?
+cancel_seconds=$(( $(date +%s) - cancel_start ))
+if [ $status -eq 1 ] && [ ! -s "$work/received.bin" ]; then
+  pass "Cancel on the search page: status 1 after $cancel_seconds s, nothing sent"
+else
+  fail "Cancel on the search page" "status $status after $cancel_seconds s" \
+       "stderr: $(unix_text "$work/cancel.err" | tail -3)"
 fi
 
 # --- The production-line dialog: started by its default button, left by "Exit when appropriate" --

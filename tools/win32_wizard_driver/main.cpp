@@ -7,7 +7,8 @@
 // "Upgrade firmware") and, should the dialog still be there a while later, its other push button
 // (the station's "Exit when appropriate", which closes it once no upload runs). With
 // TARVO_SCREENSHOT_DIR set it saves each wizard page, the About box and each message box as a
-// BMP picture there before acting on it.
+// BMP picture there before acting on it. With TARVO_DRIVER_CANCEL_ON_PAGE=N it presses Cancel
+// on the N-th page it sees instead of going on.
 // Built as wizard-driver/Tarvo32.exe, so that it names itself and finds its Tarvo32.ini as the
 // program does.
 #include <windows.h>
@@ -40,6 +41,7 @@ constexpr DWORD SettledMs = 1500;
 constexpr DWORD DialogRunMs = 25000;
 constexpr const char* DirectoryVariable = "TARVO_SCREENSHOT_DIR";
 constexpr const char* MessageBoxClass = "#32770";
+constexpr const char* CancelVariable = "TARVO_DRIVER_CANCEL_ON_PAGE";
 
 struct Driver {
     DWORD lastAction = 0;
@@ -52,6 +54,7 @@ struct Driver {
     std::set<WindowId> otherPressed;
     int messages = 0;
     std::string shots;
+    size_t cancelOnPage = 0;  // 0: never
 };
 
 Driver driver;
@@ -213,7 +216,9 @@ void driveSheet(Win32Backend& ui, WindowId sheet)
     }
     platform::ui::WizardButtonsView buttons = ui.wizardButtons(sheet);
     int press = -1;
-    if (!driver.helpPressed) {
+    if (driver.cancelOnPage != 0 && driver.captured.size() >= driver.cancelOnPage) {
+        press = PSBTN_CANCEL;
+    } else if (!driver.helpPressed) {
         driver.helpPressed = true;
         press = PSBTN_HELP;
     } else if (buttons.nextVisible && !buttons.finishVisible && buttons.nextEnabled) {
@@ -269,6 +274,9 @@ int main(int argc, char** argv)
     if (const char* shots = std::getenv(DirectoryVariable)) {
         driver.shots = shots;
         CreateDirectoryA(shots, nullptr);
+    }
+    if (const char* cancel = std::getenv(CancelVariable)) {
+        driver.cancelOnPage = static_cast<size_t>(std::strtoul(cancel, nullptr, 10));
     }
     resources::installPictures();
     if (!platform::ui::installWindowBackend(argc, argv)) {
