@@ -35,7 +35,7 @@ if [ "${1:-}" != --inside-display ]; then
           -DTARVO_BENCH=OFF >/dev/null &&
     cmake --build "$host_build" -j"$jobs" --target modemsim >/dev/null; } || die "the Linux build of modemsim failed"
   export TARVO_GUI_BUILT=$(( $(date +%s) - started ))
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-display
+  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside-display
 fi
 
 . "$top/scripts/wine-env.sh"

@@ -152,7 +152,7 @@ DWORD dialogStyle(TemplateRole role)
     if (role == TemplateRole::Page) {
         return WS_CHILD | DS_SETFONT | DS_CONTROL | DS_3DLOOK;
     }
-    return WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_3DLOOK;
+    return WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_3DLOOK | DS_CENTER;
 }
 
 std::vector<WORD> buildDialogTemplate(const DialogTemplate& dialog, TemplateRole role)

@@ -70,6 +70,21 @@ HWND rootOf(HWND hwnd)
     return hwnd == nullptr ? nullptr : GetAncestor(hwnd, GA_ROOT);
 }
 
+// The wizard frame in the middle of the screen's work area, as a dialog with DS_CENTER stands.
+void centerOnScreen(HWND hwnd)
+{
+    RECT area;
+    RECT window;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(hwnd, &window)) {
+        return;
+    }
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    SetWindowPos(hwnd, nullptr, area.left + std::max(0L, (area.right - area.left - width) / 2),
+                 area.top + std::max(0L, (area.bottom - area.top - height) / 2), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void releaseImage(ControlKind kind, HANDLE image)
 {
     if (image == nullptr) {
@@ -328,6 +343,7 @@ WindowId Win32Backend::createSheet(WindowEvents* events)
         return NoWindow;
     }
     ShowWindow(frame, SW_HIDE);
+    centerOnScreen(frame);
     made->hwnd = frame;
     byHwnd_[frame] = id;
     applyButtons(*made);
