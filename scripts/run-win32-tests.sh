@@ -58,21 +58,12 @@ host_build=$top/build-win32-host
 built=$(date +%s)
 
 work=$(mktemp -d /tmp/tarvo-wine-XXXXXX)
-export WINEPREFIX=$work/prefix WINEARCH=$wine_arch WINEDEBUG=-all
-# No Mono or Gecko installer prompts: no part of the program needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$top/scripts/wine-env.sh"
 export TARVO_HOST=$work/host
 mkdir -p "$TARVO_HOST/ports" "$work/delivery"
-modem_pids=()
 
 cleanup() {
-  # The wineserver first: stopped after the modems, it would write a dump of its port objects.
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
-  for pid in "${modem_pids[@]}"; do
-    kill -TERM "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
+  wine_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -87,48 +78,12 @@ unix_text() { tr -d '\r' < "$1"; }
 # The same with the paths Wine shows on its drive Z: ("Z:\tmp\x") as the host's ("/tmp/x").
 host_paths_text() { unix_text "$1" | sed -E '/Z:\\/ { s/Z:\\/\//g; s/\\/\//g; }'; }
 
-wine_run() { "$wine_program" "$@"; }
-
-# The prefix. Wine links COMn to the host's /dev/ttyS* by itself; none of them may be touched
-# (/dev/ttyS0 is this machine's console). Every COM number the program can name is claimed empty
-# in the prefix's registry, so Wine has none left for them, then every link Wine still made is
-# removed; only the simulated modems' links are made, while one wineserver serves the whole run.
+# The prefix, in which no COM port leads to a device of this machine (/dev/ttyS0 is its console):
+# only the simulated modems' links are made, while one wineserver serves the whole run.
 prefix_start=$(date +%s)
-wine_run wineboot --init >/dev/null 2>&1
-wineserver -w
-[ -d "$WINEPREFIX/dosdevices" ] || die "no Wine prefix could be made in $WINEPREFIX"
-{ printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-  for n in $(seq 1 256); do printf '"COM%d"=""\r\n' "$n"; done; } >"$work/ports.reg"
-wine_run regedit /S "$work/ports.reg" >/dev/null 2>&1
-wineserver -k
-wineserver -w
-wineserver -p
-wine_run cmd /c exit >/dev/null 2>&1
-rm -f "$WINEPREFIX"/dosdevices/com*
+wine_make_prefix "$work" || die "no Wine prefix without the host's COM ports could be made in $work"
 prefix_seconds=$(( $(date +%s) - prefix_start ))
-
-# No COM port of the prefix may lead to a device of this machine.
-host_ports() {
-  find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -lname '/dev/tty[SUA]*' | head -1
-}
-[ -z "$(host_ports)" ] || die "a COM port of the Wine prefix leads to a device of this machine"
-
-# modemsim serving PORT as $TARVO_HOST/ports/comN, linked as the prefix's comN too.
-start_modem() {
-  local port=$1; shift
-  local lower=${port,,}
-  local out=$work/modem-$lower.out
-  "$host_build/modemsim" --port "$port" "$@" >"$out" 2>"$work/modem-$lower.err" &
-  modem_pids+=($!)
-  for _ in $(seq 1 100); do
-    if grep -q "^ready" "$out" 2>/dev/null; then
-      ln -sfn "$(awk '/^ready/ {print $3; exit}' "$out")" "$WINEPREFIX/dosdevices/$lower"
-      return 0
-    fi
-    sleep 0.05
-  done
-  return 1
-}
+start_modem() { wine_start_modem "$@"; }
 
 # --- The logic tests -------------------------------------------------------------------------
 start_modem COM3 || die "modemsim did not start"

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The Windows build's windows under Wine: builds the Win32 window backend's tests
+# (tarvo_win32ui_tests.exe) and the program with its click driver (wizard-driver/Tarvo32.exe),
+# then inside one virtual display (xvfb-run: Wine needs one to make windows) and a fresh Wine
+# prefix of its own
+#   - runs the backend's tests, the window backends' shared contract among them;
+#   - runs the wizard of a delivery against tools/modemsim on a pseudo-terminal linked as the
+#     prefix's COM3, clicked through by the driver: the upgrade must complete, the program end
+#     with status 0 and the modem hold the image byte for byte; then Cancel on the search page
+#     must end it with status 1;
+#   - runs the production-line dialog of the same delivery (For_internal_production=TRUE) with a
+#     simulated modem on COM5: started by its default button, it must upgrade that modem and
+#     close by "Exit when appropriate" once no upload runs.
+# TARVO_SCREENSHOT_DIR (a folder) keeps the pictures the driver took, as PNG when ImageMagick is
+# there.
+# Ends with "N passed, N failed" and a non-zero status when anything failed.
+# TARVO_WIN32_ARCH=i686 or x86_64 chooses the build (default x86_64, which runs where the
+# kernel has no 32-bit support); TARVO_JOBS the parallel jobs of the builds (2).
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+started=$(date +%s)
+jobs=${TARVO_JOBS:-2}
+
+die() { echo "run-win32-gui-tests: $*" >&2; echo "0 passed, 1 failed"; exit 1; }
+
+# Inside the display: the tests themselves.
+if [ "${1:-}" != --inside-display ]; then
+  "$top/scripts/install-win32-deps.sh" || die "the Windows toolchain, Wine or Xvfb is missing"
+  . "$top/scripts/wine-env.sh"
+  wine_pick_arch x86_64
+  TARVO_JOBS=$jobs "$top/scripts/build-win32.sh" "$arch" tarvo_win32ui_tests tarvo32_wizard_driver ||
+    die "the Windows build failed"
+  host_build=$top/build-win32-host
+  { cmake -S "$top" -B "$host_build" -DCMAKE_BUILD_TYPE=Release -DTARVO_WITH_QT=OFF -DTARVO_TESTS=OFF \
+          -DTARVO_BENCH=OFF >/dev/null &&
+    cmake --build "$host_build" -j"$jobs" --target modemsim >/dev/null; } || die "the Linux build of modemsim failed"
+  export TARVO_GUI_BUILT=$(( $(date +%s) - started ))
+  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside-display
+fi
+
+. "$top/scripts/wine-env.sh"
+wine_pick_arch x86_64
+host_build=$top/build-win32-host
+work=$(mktemp -d /tmp/tarvo-wine-gui-XXXXXX)
+export TARVO_HOST=$work/host
+mkdir -p "$TARVO_HOST/ports"
+cleanup() { wine_stop; rm -rf "$work"; }
+trap cleanup EXIT
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "PASS $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL $1"; shift; for line in "$@"; do echo "     $line"; done; }
+unix_text() { tr -d '\r' < "$1"; }
+
+prefix_start=$(date +%s)
+wine_make_prefix "$work" || die "no Wine prefix without the host's COM ports could be made in $work"
+# No window manager runs on the virtual display: Wine draws the title bars itself.
+wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+prefix_seconds=$(( $(date +%s) - prefix_start ))
+
+# --- The backend's tests -----------------------------------------------------------------------
+tests_out=$work/tests.out
+timeout 300 "$wine_program" "$win_build/tarvo_win32ui_tests.exe" >"$tests_out" 2>&1
+tests_status=$?
+summary=$(unix_text "$tests_out" | grep -E '^\[  (PASSED|FAILED) *\]' | grep -E 'tests?[,.]')
+echo "tarvo_win32ui_tests.exe (status $tests_status):"
+echo "$summary" | sed 's/^/  /'
+ui_passed=$(echo "$summary" | sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p')
+ui_failed=$(echo "$summary" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p')
+if [ -z "$ui_passed" ]; then
+  fail "tarvo_win32ui_tests.exe gave no summary" "$(unix_text "$tests_out" | tail -5)"
+else
+  passed=$((passed + ui_passed))
+  failed=$((failed + ${ui_failed:-0}))
+  if [ "${ui_failed:-0}" != 0 ] || [ "$tests_status" != 0 ]; then
+    unix_text "$tests_out" | grep -E '^\[  FAILED  \]|Failure|Which is|error:' | sed 's/^/     /' | head -40
+    [ "${ui_failed:-0}" != 0 ] || fail "tarvo_win32ui_tests.exe ended with status $tests_status"
+  fi
+fi
+
+# --- The wizard clicked through, against a simulated modem on COM3 -----------------------------
+delivery=$work/delivery
+shots=$work/shots
+mkdir -p "$delivery" "$shots"
+cp "$win_build/wizard-driver/Tarvo32.exe" "$delivery/"
+printf '[INFO]\r\nCompany_name=Nelta Technology Corporation\r\nCompany_short_name=Nelta\r\nModel_name=Nelta 56K USB Modem\r\nFirmware_file=image.bin\r\nFirmware_version=1.20\r\nATI1_key_string=Nelta 56K USB\r\nATI9_key_string=KOR\r\n' \
+  >"$delivery/Tarvo32.ini"
+image_size=30000
+head -c $image_size /dev/urandom >"$delivery/image.bin"
+wine_start_modem COM3 --image-out "$work/received.bin" --image-size $image_size || die "modemsim did not start"
+wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
+wizard_start=$(date +%s)
+TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
+  timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/wizard.out" 2>"$work/wizard.err"
+status=$?
+wizard_seconds=$(( $(date +%s) - wizard_start ))
+pages=$(ls "$shots"/page*.bmp 2>/dev/null | wc -l)
+if [ $status -eq 0 ] && cmp -s "$work/received.bin" "$delivery/image.bin"; then
+  pass "the wizard clicked through on COM3: $image_size bytes byte for byte in $wizard_seconds s, $pages pages seen"
+else
+  fail "the wizard clicked through on COM3" "status $status after $wizard_seconds s, pages seen: $pages" \
+       "stderr: $(unix_text "$work/wizard.err" | tail -3)" \
+       "received: $(stat -c %s "$work/received.bin" 2>/dev/null || echo nothing) bytes"
+fi
+
+# Cancel on the search page, with the modem found there: the wizard ends at once with status 1
+# and sends nothing.
+cancel_start=$(date +%s)
+rm -f "$work/received.bin"
+TARVO_SCREENSHOT_DIR= TARVO_DRIVER_CANCEL_ON_PAGE=2 timeout 120 "$wine_program" "$delivery/Tarvo32.exe" >"$work/cancel.out" 2>"$work/cancel.err"
+status=$?
+cancel_seconds=$(( $(date +%s) - cancel_start ))
+if [ $status -eq 1 ] && [ ! -s "$work/received.bin" ]; then
+  pass "Cancel on the search page: status 1 after $cancel_seconds s, nothing sent"
+else
+  fail "Cancel on the search page" "status $status after $cancel_seconds s" \
+       "stderr: $(unix_text "$work/cancel.err" | tail -3)"
+fi
+
+# --- The production-line dialog: started by its default button, left by "Exit when appropriate" --
+wine_start_modem COM5 --image-out "$work/station.bin" --image-size $image_size || die "modemsim did not start"
+printf 'For_internal_production=TRUE\r\n' >>"$delivery/Tarvo32.ini"
+wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
+station_start=$(date +%s)
+TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
+  timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/station.out" 2>"$work/station.err"
+status=$?
+station_seconds=$(( $(date +%s) - station_start ))
+if [ $status -eq 0 ] && cmp -s "$work/station.bin" "$delivery/image.bin" && ls "$shots"/dialog*-running.bmp >/dev/null 2>&1; then
+  pass "the production dialog upgraded the modem on COM5 and closed when idle, in $station_seconds s"
+else
+  fail "the production dialog on COM5" "status $status after $station_seconds s" \
+       "stderr: $(unix_text "$work/station.err" | tail -3)" \
+       "received: $(stat -c %s "$work/station.bin" 2>/dev/null || echo nothing) bytes"
+fi
+
+if [ -n "${TARVO_SCREENSHOT_DIR:-}" ]; then
+  mkdir -p "$TARVO_SCREENSHOT_DIR"
+  for picture in "$shots"/*.bmp; do
+    [ -e "$picture" ] || continue
+    name=$(basename "$picture" .bmp)
+    if convert -version 2>/dev/null | grep -q ImageMagick; then
+      convert "$picture" "$TARVO_SCREENSHOT_DIR/win32-$name.png"
+    else
+      cp "$picture" "$TARVO_SCREENSHOT_DIR/win32-$name.bmp"
+    fi
+  done
+fi
+
+finished=$(date +%s)
+echo "timings: builds ${TARVO_GUI_BUILT:-0} s, fresh prefix $prefix_seconds s," \
+     "under Wine $((finished - started - prefix_seconds)) s ($arch)"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
