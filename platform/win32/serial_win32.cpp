@@ -182,7 +182,22 @@ bool systemPortExists(const std::string& portName)
         return false;
     }
     char target[MAX_PATH];
-    return QueryDosDeviceA(comPortName(number).c_str(), target, sizeof target) != 0;
+    if (QueryDosDeviceA(comPortName(number).c_str(), target, sizeof target) != 0) {
+        return true;
+    }
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+        return false;
+    }
+    // The 9x family has no DOS device names to ask: a port is there when opening it does not
+    // say "not found" (held by another program counts as there).
+    const std::string device = DevicePrefix + std::to_string(number);
+    HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 std::string systemPortLocation(const std::string& portName)

@@ -63,6 +63,16 @@ UsbSim::~UsbSim() { finish(); }
 
 std::string UsbSim::nextLine(uint32_t limitMs)
 {
+    if (!unprompted_.empty()) {
+        std::string line = unprompted_.front();
+        unprompted_.pop_front();
+        return line;
+    }
+    return readLine(limitMs);
+}
+
+std::string UsbSim::readLine(uint32_t limitMs)
+{
     uint64_t deadline = nowMs() + limitMs;
     while (pending_.find('\n') == std::string::npos) {
         uint64_t now = nowMs();
@@ -89,7 +99,17 @@ std::string UsbSim::command(const std::string& line, uint32_t limitMs)
     if (in_ < 0 || write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
         return std::string();
     }
-    return nextLine(limitMs);
+    // A modem that went by itself ("gone COM7") may say so before the answer: keep it for
+    // nextLine.
+    uint64_t deadline = nowMs() + limitMs;
+    for (;;) {
+        uint64_t now = nowMs();
+        std::string answer = readLine(now >= deadline ? 0 : static_cast<uint32_t>(deadline - now));
+        if (answer.rfind(GoneLinePrefix, 0) != 0) {
+            return answer;
+        }
+        unprompted_.push_back(answer);
+    }
 }
 
 int UsbSim::finish(int sig)
