@@ -362,7 +362,8 @@ public:
         } else if (verb == "list") {
             std::string text = "plugged:";
             for (const auto& [port, modem] : modems_) {
-                text += " " + portName(port);
+                text += ' ';
+                text += portName(port);
             }
             answer(text);
         } else if (verb == "sleep" && words.size() == 2 && !words[1].empty() &&
