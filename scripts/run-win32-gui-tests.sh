@@ -14,8 +14,8 @@
 # TARVO_SCREENSHOT_DIR (a folder) keeps the pictures the driver took, as PNG when ImageMagick is
 # there.
 # Ends with "N passed, N failed" and a non-zero status when anything failed.
-# TARVO_WIN32_ARCH=i686 or x86_64 chooses the build (default x86_64, which runs where the
-# kernel has no 32-bit support); TARVO_JOBS the parallel jobs of the builds (2).
+# TARVO_WIN32_ARCH=i686 or x86_64 chooses the build (default: the shipping 32-bit one where the
+# kernel runs 32-bit programs, else x86_64); TARVO_JOBS the parallel jobs of the builds (2).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 started=$(date +%s)
@@ -27,7 +27,7 @@ die() { echo "run-win32-gui-tests: $*" >&2; echo "0 passed, 1 failed"; exit 1; }
 if [ "${1:-}" != --inside-display ]; then
   "$top/scripts/install-win32-deps.sh" || die "the Windows toolchain, Wine or Xvfb is missing"
   . "$top/scripts/wine-env.sh"
-  wine_pick_arch x86_64
+  wine_pick_arch
   TARVO_JOBS=$jobs "$top/scripts/build-win32.sh" "$arch" tarvo_win32ui_tests tarvo32_wizard_driver ||
     die "the Windows build failed"
   host_build=$top/build-win32-host
@@ -39,7 +39,7 @@ if [ "${1:-}" != --inside-display ]; then
 fi
 
 . "$top/scripts/wine-env.sh"
-wine_pick_arch x86_64
+wine_pick_arch
 host_build=$top/build-win32-host
 work=$(mktemp -d /tmp/tarvo-wine-gui-XXXXXX)
 export TARVO_HOST=$work/host
