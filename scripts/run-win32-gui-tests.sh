@@ -7,7 +7,9 @@
 #   - runs the wizard of a delivery against tools/modemsim on a pseudo-terminal linked as the
 #     prefix's COM3, clicked through by the driver: the upgrade must complete, the program end
 #     with status 0 and the modem hold the image byte for byte; then Cancel on the search page
-#     must end it with status 1;
+#     must end it with status 1; then, with the prefix acting as Windows 98 and holding an old
+#     driver, the wizard again through the driver page: the upgrade completes, the old driver's
+#     keys and files are gone, the new files are in place, and "No" to the restart ends it with 0;
 #   - runs the production-line dialog of the same delivery (For_internal_production=TRUE) with a
 #     simulated modem on COM5: started by its default button, it must upgrade that modem and
 #     close by "Exit when appropriate" once no upload runs.
@@ -117,6 +119,59 @@ else
   fail "Cancel on the search page" "status $status after $cancel_seconds s" \
        "stderr: $(unix_text "$work/cancel.err" | tail -3)"
 fi
+
+# --- The driver page as Windows 98 sees it: after the upload, the old driver out, the new in ------
+# The prefix acts as Windows 98 and holds an old driver (registry and C:\windows); the delivery
+# asks for the driver change. The upload page goes on to the driver page by itself once the
+# removal prompt is answered; the driver answers the restart question "No" (1105), since a restart
+# would end the Wine session, and presses Finish.
+delivery98=$work/delivery98
+shots98=$work/shots98
+mkdir -p "$delivery98" "$shots98"
+cp "$win_build/wizard-driver/Tarvo32.exe" "$delivery/image.bin" "$delivery98/"
+{ unix_text "$delivery/Tarvo32.ini" | sed 's/$/\r/'
+  printf 'Windows_ChgDrv_and_Reboot=TRUE\r\nFirmware_to_CDC_protocol=FALSE\r\n'; } >"$delivery98/Tarvo32.ini"
+put() { mkdir -p "$(dirname "$1")"; printf '%s' "$2" >"$1"; }
+put "$delivery98/Win98/DelFile/System/nlccport.sys" ""
+put "$delivery98/Win98/CopyFile/Win98/Inf/nlusbcdc.inf" "new inf"
+put "$delivery98/Win98/CopyFile/Win98/System/nlusbcdc.sys" "new sys"
+printf '%s\r\n' 'REGEDIT4' '' \
+  '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\NL773056KUSB]' \
+  '"DEL_HKR_0000"="Enum\\USB\\VID_4E2C&PID_7A01"' '"DEL_INF_0000"="mdmx.inf"' '"DEL_SYS_0000"="nlusbmdm.sys"' '' \
+  '[HKEY_LOCAL_MACHINE\Enum\USB\VID_4E2C&PID_7A01\5&1A2B&0&1]' '"Driver"="Modem\\0003"' '' \
+  '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\Modem\0003]' '"DriverDesc"="USB Modem"' '' \
+  >"$work/old-driver.reg"
+wine_run regedit /S "$work/old-driver.reg" >/dev/null 2>&1
+win_windows=$WINEPREFIX/drive_c/windows
+put "$win_windows/inf/mdmx.inf" old
+put "$win_windows/system/nlccport.sys" old
+wine_run reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1
+rm -f "$work/received.bin"
+wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
+driver_page_id=1105
+page98_start=$(date +%s)
+TARVO_SCREENSHOT_DIR=$(winepath -w "$shots98" 2>/dev/null) TARVO_DRIVER_CLICK=$driver_page_id \
+  timeout 240 "$wine_program" "$delivery98/Tarvo32.exe" >"$work/page98.out" 2>"$work/page98.err"
+status=$?
+page98_seconds=$(( $(date +%s) - page98_start ))
+wine_run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
+pages98=$(ls "$shots98"/page*.bmp 2>/dev/null | wc -l)
+if [ $status -eq 0 ] && cmp -s "$work/received.bin" "$delivery98/image.bin" && [ "$pages98" -ge 5 ] &&
+   ! wine_run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\NL773056KUSB' >/dev/null 2>&1 &&
+   ! wine_run reg query 'HKLM\Enum\USB\VID_4E2C&PID_7A01' >/dev/null 2>&1 &&
+   [ ! -e "$win_windows/inf/mdmx.inf" ] && [ ! -e "$win_windows/system/nlccport.sys" ] &&
+   [ "$(cat "$win_windows/inf/nlusbcdc.inf" 2>/dev/null)" = "new inf" ] &&
+   [ "$(cat "$win_windows/system/nlusbcdc.sys" 2>/dev/null)" = "new sys" ]; then
+  pass "the wizard as Windows 98: upgraded on COM3, the driver page changed the driver, no restart, in $page98_seconds s"
+else
+  fail "the wizard as Windows 98 with the driver page" "status $status after $page98_seconds s, pages seen: $pages98" \
+       "stderr: $(unix_text "$work/page98.err" | tail -3)" \
+       "received: $(stat -c %s "$work/received.bin" 2>/dev/null || echo nothing) bytes" \
+       "windows folder: $(cd "$win_windows" && ls inf/mdmx.inf inf/nlusbcdc.inf system/nlccport.sys system/nlusbcdc.sys 2>&1 | tr '\n' ' ')"
+fi
+for picture in "$shots98"/page5.bmp; do
+  [ -e "$picture" ] && cp "$picture" "$shots/page5.bmp"
+done
 
 # --- The production-line dialog: started by its default button, left by "Exit when appropriate" --
 wine_start_modem COM5 --image-out "$work/station.bin" --image-size $image_size || die "modemsim did not start"

@@ -8,7 +8,9 @@
 // (the station's "Exit when appropriate", which closes it once no upload runs). With
 // TARVO_SCREENSHOT_DIR set it saves each wizard page, the About box and each message box as a
 // BMP picture there before acting on it. With TARVO_DRIVER_CANCEL_ON_PAGE=N it presses Cancel
-// on the N-th page it sees instead of going on.
+// on the N-th page it sees instead of going on; with TARVO_DRIVER_CLICK=ID it clicks the control
+// of that id once, as soon as a shown page has it enabled (the driver page's "No" answer, which
+// keeps the restart from ending the session).
 // Built as wizard-driver/Tarvo32.exe, so that it names itself and finds its Tarvo32.ini as the
 // program does.
 #include <windows.h>
@@ -42,6 +44,7 @@ constexpr DWORD DialogRunMs = 25000;
 constexpr const char* DirectoryVariable = "TARVO_SCREENSHOT_DIR";
 constexpr const char* MessageBoxClass = "#32770";
 constexpr const char* CancelVariable = "TARVO_DRIVER_CANCEL_ON_PAGE";
+constexpr const char* ClickVariable = "TARVO_DRIVER_CLICK";
 
 struct Driver {
     DWORD lastAction = 0;
@@ -55,6 +58,8 @@ struct Driver {
     int messages = 0;
     std::string shots;
     size_t cancelOnPage = 0;  // 0: never
+    int clickId = 0;          // 0: none
+    bool clicked = false;
 };
 
 Driver driver;
@@ -214,6 +219,14 @@ void driveSheet(Win32Backend& ui, WindowId sheet)
     if (driver.captured.insert(page).second) {
         save(frame, "page" + std::to_string(driver.captured.size()) + ".bmp");
     }
+    if (driver.clickId != 0 && !driver.clicked) {
+        HWND control = GetDlgItem(pageWindow, driver.clickId);
+        if (control != nullptr && IsWindowEnabled(control)) {
+            driver.clicked = true;
+            click(control);
+            return;
+        }
+    }
     platform::ui::WizardButtonsView buttons = ui.wizardButtons(sheet);
     int press = -1;
     if (driver.cancelOnPage != 0 && driver.captured.size() >= driver.cancelOnPage) {
@@ -277,6 +290,9 @@ int main(int argc, char** argv)
     }
     if (const char* cancel = std::getenv(CancelVariable)) {
         driver.cancelOnPage = static_cast<size_t>(std::strtoul(cancel, nullptr, 10));
+    }
+    if (const char* id = std::getenv(ClickVariable)) {
+        driver.clickId = static_cast<int>(std::strtol(id, nullptr, 10));
     }
     resources::installPictures();
     if (!platform::ui::installWindowBackend(argc, argv)) {
