@@ -65,21 +65,7 @@ prefix_seconds=$(( $(date +%s) - prefix_start ))
 tests_out=$work/tests.out
 timeout 300 "$wine_program" "$win_build/tarvo_win32ui_tests.exe" >"$tests_out" 2>&1
 tests_status=$?
-summary=$(unix_text "$tests_out" | grep -E '^\[  (PASSED|FAILED) *\]' | grep -E 'tests?[,.]')
-echo "tarvo_win32ui_tests.exe (status $tests_status):"
-echo "$summary" | sed 's/^/  /'
-ui_passed=$(echo "$summary" | sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p')
-ui_failed=$(echo "$summary" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p')
-if [ -z "$ui_passed" ]; then
-  fail "tarvo_win32ui_tests.exe gave no summary" "$(unix_text "$tests_out" | tail -5)"
-else
-  passed=$((passed + ui_passed))
-  failed=$((failed + ${ui_failed:-0}))
-  if [ "${ui_failed:-0}" != 0 ] || [ "$tests_status" != 0 ]; then
-    unix_text "$tests_out" | grep -E '^\[  FAILED  \]|Failure|Which is|error:' | sed 's/^/     /' | head -40
-    [ "${ui_failed:-0}" != 0 ] || fail "tarvo_win32ui_tests.exe ended with status $tests_status"
-  fi
-fi
+wine_gtest_outcome tarvo_win32ui_tests.exe "$tests_out" "$tests_status"
 
 # --- The wizard clicked through, against a simulated modem on COM3 -----------------------------
 delivery=$work/delivery

@@ -90,21 +90,7 @@ start_modem COM3 || die "modemsim did not start"
 tests_out=$work/tests.out
 TARVO_TEST_PORT=COM3 wine_run "$win_build/tarvo_tests.exe" >"$tests_out" 2>&1
 tests_status=$?
-summary=$(unix_text "$tests_out" | grep -E '^\[  (PASSED|FAILED|SKIPPED) *\]' | grep -E 'tests?[,.]')
-echo "tarvo_tests.exe (status $tests_status):"
-echo "$summary" | sed 's/^/  /'
-logic_passed=$(echo "$summary" | sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p')
-logic_failed=$(echo "$summary" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p')
-if [ -z "$logic_passed" ]; then
-  fail "tarvo_tests.exe gave no summary" "$(unix_text "$tests_out" | tail -5)"
-else
-  passed=$((passed + logic_passed))
-  failed=$((failed + ${logic_failed:-0}))
-  if [ "${logic_failed:-0}" != 0 ] || [ "$tests_status" != 0 ]; then
-    unix_text "$tests_out" | grep -E '^\[  FAILED  \]|Failure|error:' | sed 's/^/     /' | head -40
-    [ "${logic_failed:-0}" != 0 ] || fail "tarvo_tests.exe ended with status $tests_status"
-  fi
-fi
+wine_gtest_outcome tarvo_tests.exe "$tests_out" "$tests_status"
 
 # GetVersionExA under the versions the prefix can act as (PLATFORMID.MAJOR.MINOR).
 for pair in win98=1.4.10 winme=1.4.90 win2k=2.5.0 winxp=2.5.1; do

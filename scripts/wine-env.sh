@@ -12,6 +12,8 @@
 #                             port; its pid joins modem_pids
 #   wine_stop                 wineserver first (stopped after the modems it would write a dump of
 #                             its port objects), then the modems
+#   wine_gtest_outcome NAME OUT STATUS   a GoogleTest program's outcome into the caller's
+#                             passed / failed counts (uses the caller's fail function)
 # Needs: top (the repository), work (a temporary folder), host_build (with modemsim).
 
 modem_pids=()
@@ -85,4 +87,27 @@ wine_stop() {
     kill -TERM "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
+}
+
+# Adds a GoogleTest program's outcome (its output in OUT, its exit status) to the caller's passed
+# and failed counts, printing its summary and, when something failed, the failures; the caller's
+# fail function reports a missing summary or a bad status.
+#   wine_gtest_outcome NAME OUT STATUS
+wine_gtest_outcome() {
+  local name=$1 out=$2 status=$3 summary ok bad
+  summary=$(tr -d '\r' <"$out" | grep -E '^\[  (PASSED|FAILED|SKIPPED) *\]' | grep -E 'tests?[,.]')
+  echo "$name (status $status):"
+  echo "$summary" | sed 's/^/  /'
+  ok=$(echo "$summary" | sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p')
+  bad=$(echo "$summary" | sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p')
+  if [ -z "$ok" ]; then
+    fail "$name gave no summary" "$(tr -d '\r' <"$out" | tail -5)"
+    return
+  fi
+  passed=$((passed + ok))
+  failed=$((failed + ${bad:-0}))
+  if [ "${bad:-0}" != 0 ] || [ "$status" != 0 ]; then
+    tr -d '\r' <"$out" | grep -E '^\[  FAILED  \]|Failure|Which is|error:' | sed 's/^/     /' | head -40
+    [ "${bad:-0}" != 0 ] || fail "$name ended with status $status"
+  fi
 }
