@@ -5,6 +5,8 @@
 
 #include "config/program_state.h"
 #include "config/firmware_config.h"
+#include "platform/ascii_case.h"
+#include "platform/shown_text.h"
 
 using platform::HkeyLocalMachine;
 using platform::RegKey;
@@ -40,6 +42,16 @@ constexpr const char* AnyStart = "*";
 
 constexpr unsigned char Utf16LeMark[] = {0xFF, 0xFE};
 
+// Why a change did not take place, as the report gives it.
+constexpr const char* StoreNotWritableText = "the registry file cannot be written";
+constexpr const char* KeyNotDeletedText = "the key store refused the deletion";
+constexpr const char* KeyNotOpenedText = "it cannot be opened";
+constexpr const char* OutsideWindowsText = "its real place is outside the Windows folder";
+constexpr const char* SourceOutsideText = "its source's real place is outside the program's folder";
+constexpr const char* NotDeletedText = "it could not be deleted";
+constexpr const char* NotCopiedText = "it could not be copied";
+constexpr const char* NoTargetFolderText = "the folder to copy it to is missing";
+
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::string upperCase(std::string s)
@@ -55,7 +67,15 @@ bool isDots(const std::string& name) { return name == "." || name == ".."; }
 // deletion would take every device of the machine with it.
 bool keyPathIsSound(const std::string& path)
 {
-    return path.find_first_not_of('\\') != std::string::npos;
+    return path.find_first_not_of('\\') != std::string::npos && !platform::hasControlCharacter(path);
+}
+
+// Listing order as the Linux folders give it: upper-cased, then byte order.
+bool listedBefore(const std::string& a, const std::string& b)
+{
+    const std::string ua = upperCase(a);
+    const std::string ub = upperCase(b);
+    return ua != ub ? ua < ub : a < b;
 }
 
 // The text of value data: up to its terminating zero, or all of it without one.
@@ -139,7 +159,7 @@ bool oemInfNamesOldDriver(const std::string& fileStart)
 bool nameStaysInside(const std::string& name)
 {
     if (name.empty() || name.front() == '\\' || name.front() == '/' ||
-        name.find_first_of(":*?") != std::string::npos) {
+        name.find_first_of(":*?") != std::string::npos || platform::hasControlCharacter(name)) {
         return false;
     }
     size_t begin = 0;
@@ -214,6 +234,11 @@ void DriverChange::DeleteHardwareKeys()
         RegKey hardwareKey = 0;
         lastStatus = openKey(HkeyLocalMachine, path, &hardwareKey);
         if (lastStatus != RegOk) {
+            if (lastStatus == platform::RegNotFound) {
+                report(DriverChangeEvent::Kind::Missing, KeyReportRoot + path);
+            } else {
+                report(DriverChangeEvent::Kind::Failed, KeyReportRoot + path, {}, KeyNotOpenedText);
+            }
             return;
         }
         DeleteDeviceInstances(hardwareKey);
@@ -262,7 +287,7 @@ int DriverChange::DeleteListedFiles(const std::string& folder, const std::string
         if (!nameStaysInside(name)) {
             continue;
         }
-        removeFile(folder + "\\" + name);
+        removeFile(folder + "\\" + name, true);
         if (prefix == InfFilePrefix) {
             DeleteOtherInfCopies(folder, name);
         }
@@ -463,6 +488,9 @@ int32_t DriverChange::deleteKey(RegKey parent, const std::string& subKey)
         int32_t status = platform::regDeleteKey(parent, subKey);
         if (status == RegOk) {
             report(DriverChangeEvent::Kind::DeletedKey, KeyReportRoot + path);
+        } else if (status != platform::RegNotFound) {
+            report(DriverChangeEvent::Kind::Failed, KeyReportRoot + path, {},
+                   status == platform::RegAccessDenied ? StoreNotWritableText : KeyNotDeletedText);
         }
         return status;
     }
@@ -475,6 +503,10 @@ int32_t DriverChange::deleteKey(RegKey parent, const std::string& subKey)
         return status;
     }
     platform::regCloseKey(probe);
+    if (!platform::regStoreWritable()) {
+        report(DriverChangeEvent::Kind::Failed, KeyReportRoot + path, {}, StoreNotWritableText);
+        return platform::RegAccessDenied;
+    }
     deletedKeys_.insert(upperCase(path));
     report(DriverChangeEvent::Kind::DeletedKey, KeyReportRoot + path);
     return RegOk;
@@ -534,56 +566,122 @@ std::vector<platform::FindData> DriverChange::list(const std::string& pattern)
     return entries;
 }
 
-void DriverChange::removeFile(const std::string& path)
+void DriverChange::removeFile(const std::string& path, bool listed)
 {
     const std::string host = platform::hostPath(path);
-    if (!dryRun_) {
-        if (platform::deleteFile(path)) {
-            report(DriverChangeEvent::Kind::DeletedFile, host);
+    const uint32_t attributes = platform::getFileAttributes(path);
+    if (attributes == platform::InvalidFileAttributes || (dryRun_ && deletedFiles_.count(host) != 0)) {
+        if (listed) {
+            report(DriverChangeEvent::Kind::Missing, host);
         }
         return;
     }
-    const uint32_t attributes = platform::getFileAttributes(path);
-    if (attributes == platform::InvalidFileAttributes || (attributes & platform::FileAttributeDirectory) != 0 ||
-        !deletedFiles_.insert(host).second) {
+    if ((attributes & platform::FileAttributeDirectory) != 0) {
+        return;  // a folder is never deleted as a file
+    }
+    std::string windows;
+    if (!readWindowsFolder(windows) || !platform::liesInside(path, windows, false)) {
+        report(DriverChangeEvent::Kind::Failed, host, {}, OutsideWindowsText);
         return;
     }
-    report(DriverChangeEvent::Kind::DeletedFile, host);
+    if (dryRun_) {
+        deletedFiles_.insert(host);
+        report(DriverChangeEvent::Kind::DeletedFile, host);
+        return;
+    }
+    if (platform::deleteFile(path)) {
+        report(DriverChangeEvent::Kind::DeletedFile, host);
+    } else {
+        report(DriverChangeEvent::Kind::Failed, host, {}, NotDeletedText);
+    }
+}
+
+bool DriverChange::existsThen(const std::string& hostFile) const
+{
+    if (std::find(copiedFiles_.begin(), copiedFiles_.end(), hostFile) != copiedFiles_.end()) {
+        return true;
+    }
+    // Exactly this name on the disk (hostPath gives another spelling when only that one exists).
+    return deletedFiles_.count(hostFile) == 0 && platform::hostPath(hostFile) == hostFile &&
+           platform::getFileAttributes(hostFile) != platform::InvalidFileAttributes;
+}
+
+std::string DriverChange::dryRunTarget(const std::string& target) const
+{
+    // A real copy writes the exact name when it exists by then, else the first name in listing
+    // order that equals it without regard to case (on the disk or made by an earlier copy), else
+    // the name as the delivery spells it.
+    const std::string folder = folderPartOf(target);
+    const std::string name = target.substr(folder.size());
+    const std::string hostFolder = platform::hostPath(folder.empty() ? std::string(".") : folder);
+    const std::string exact = hostFolder + "/" + name;
+    if (existsThen(exact)) {
+        return exact;
+    }
+    std::string best;
+    auto consider = [&](const std::string& candidate) {
+        const std::string candidateName = candidate.substr(candidate.find_last_of('/') + 1);
+        if (folderPartOf(candidate) == hostFolder + "/" && platform::equalsNoCase(candidateName, name) &&
+            existsThen(candidate) &&
+            (best.empty() || listedBefore(candidateName, best.substr(best.find_last_of('/') + 1)))) {
+            best = candidate;
+        }
+    };
+    consider(platform::hostPath(target));
+    for (const std::string& copied : copiedFiles_) {
+        consider(copied);
+    }
+    return best.empty() ? exact : best;
 }
 
 void DriverChange::copyFile(const std::string& source, const std::string& target)
 {
     const std::string from = platform::hostPath(source);
-    std::string to = platform::hostPath(target);
-    if (dryRun_ && deletedFiles_.count(to) != 0) {
-        // Gone by then in a real run: the copy takes the name as the delivery spells it.
-        const std::string folder = folderPartOf(target);
-        to = platform::hostPath(folder) + "/" + target.substr(folder.size());
+    const std::string to = dryRun_ ? dryRunTarget(target) : platform::hostPath(target);
+    const uint32_t sourceAttributes = platform::getFileAttributes(source);
+    if (sourceAttributes == platform::InvalidFileAttributes ||
+        (sourceAttributes & platform::FileAttributeDirectory) != 0 || (dryRun_ && deletedFiles_.count(from) != 0)) {
+        return;  // a subfolder entry copies nothing
+    }
+    const uint32_t folderAttributes = platform::getFileAttributes(folderPartOf(target));
+    if (folderAttributes == platform::InvalidFileAttributes ||
+        (folderAttributes & platform::FileAttributeDirectory) == 0) {
+        report(DriverChangeEvent::Kind::Failed, from, to, NoTargetFolderText);
+        return;
+    }
+    if (!platform::liesInside(source, ProgramDirectory, true)) {
+        report(DriverChangeEvent::Kind::Failed, from, to, SourceOutsideText);
+        return;
+    }
+    std::string windows;
+    if (!readWindowsFolder(windows) || !platform::liesInside(target, windows, false)) {
+        report(DriverChangeEvent::Kind::Failed, from, to, OutsideWindowsText);
+        return;
     }
     if (!dryRun_) {
         if (platform::copyFile(source, target, false)) {
             report(DriverChangeEvent::Kind::Copied, from, to);
+        } else {
+            report(DriverChangeEvent::Kind::Failed, from, to, NotCopiedText);
         }
         return;
     }
-    const uint32_t sourceAttributes = platform::getFileAttributes(source);
-    const uint32_t folderAttributes = platform::getFileAttributes(folderPartOf(target));
-    const uint32_t targetAttributes = platform::getFileAttributes(target);
-    if (sourceAttributes == platform::InvalidFileAttributes ||
-        (sourceAttributes & platform::FileAttributeDirectory) != 0 || deletedFiles_.count(from) != 0 ||
-        folderAttributes == platform::InvalidFileAttributes ||
-        (folderAttributes & platform::FileAttributeDirectory) == 0 ||
-        (targetAttributes != platform::InvalidFileAttributes &&
-         (targetAttributes & platform::FileAttributeDirectory) != 0)) {
+    const uint32_t targetAttributes = platform::getFileAttributes(to);
+    if (targetAttributes != platform::InvalidFileAttributes && (targetAttributes & platform::FileAttributeDirectory) != 0) {
+        report(DriverChangeEvent::Kind::Failed, from, to, NotCopiedText);
         return;
     }
     deletedFiles_.erase(to);
+    if (std::find(copiedFiles_.begin(), copiedFiles_.end(), to) == copiedFiles_.end()) {
+        copiedFiles_.push_back(to);
+    }
     report(DriverChangeEvent::Kind::Copied, from, to);
 }
 
-void DriverChange::report(DriverChangeEvent::Kind kind, const std::string& path, const std::string& target)
+void DriverChange::report(DriverChangeEvent::Kind kind, const std::string& path, const std::string& target,
+                          const std::string& reason)
 {
     if (report_) {
-        report_(DriverChangeEvent{kind, path, target});
+        report_(DriverChangeEvent{kind, path, target, reason});
     }
 }

@@ -13,15 +13,21 @@
 // (platform/registry.h).
 //
 // A name from the uninstall key or from a delivery folder that would lead outside its folder
-// (absolute, with a drive letter or a ".." step) or that holds a wildcard is passed over; the
-// rest of its list goes on. Further steps inside the folder ("INF\mdm.PNF") are kept.
+// (absolute, with a drive letter or a ".." step), that holds a wildcard or a control character is
+// passed over; the rest of its list goes on. Further steps inside the folder ("INF\mdm.PNF") are
+// kept. Before each deletion and copy the path is resolved with its folder links followed, and a
+// file whose real place is outside the Windows folder (a copy's source: outside the program's
+// folder) is refused.
 //
 // Every change that took place is reported, in order, to the change report (for the command
-// line). A dry run reports what would change and changes nothing: it remembers what it would
-// have deleted, so it reports each change once and in the order a real run makes them.
+// line), and so is every change that failed or was refused, and every name of the uninstall
+// key's lists that led to no key or file. A dry run reports what would change and changes
+// nothing: it remembers what it would have deleted and copied, so it reports each change once,
+// in the order and under the names a real run uses; key deletions a store that cannot be written
+// would refuse are reported as failures.
 //
 // Results: the operations return non-zero for success and 0 for failure as each comment says;
-// callers ignore them, as nothing here is shown to the user.
+// the page ignores them, as nothing here is shown to the user there.
 // Thread rule: one thread (the UI thread, or the command line's). DeleteOtherInfCopies and
 // DeleteOemInfFiles change the process's current folder, which every thread of the process
 // shares, for their length and restore it however they end. No other thread of ours runs
@@ -69,15 +75,23 @@ constexpr const char* OldDriverHardwareIds[] = {"VID_4E2C&PID_7A01", "VID_4E2B&P
 bool oemInfNamesOldDriver(const std::string& fileStart);
 
 // True when a name from a list or a delivery folder stays inside the folder it is joined to:
-// not empty, not absolute, no drive letter or other colon, no "..", no wildcard.
+// not empty, not absolute, no drive letter or other colon, no "..", no wildcard, no control
+// character.
 bool nameStaysInside(const std::string& name);
 
 // One change, as the command line prints it.
 struct DriverChangeEvent {
-    enum class Kind { DeletedKey, DeletedFile, Copied };
+    enum class Kind {
+        DeletedKey,
+        DeletedFile,
+        Copied,
+        Failed,   // a deletion or copy that did not take place (reason says why)
+        Missing,  // a name of the uninstall key's lists that leads to no key or file
+    };
     Kind kind = Kind::DeletedKey;
     std::string path;    // HKEY_LOCAL_MACHINE\... for a key; the host path of a file or source
-    std::string target;  // Copied: the host path written
+    std::string target;  // Copied and a failed copy: the host path written
+    std::string reason;  // Failed: why, in words
 };
 using DriverChangeReport = std::function<void(const DriverChangeEvent&)>;
 
@@ -147,15 +161,21 @@ private:
     bool readListValue(const std::string& prefix, int index, std::string& text);
 
     std::vector<platform::FindData> list(const std::string& pattern);
-    void removeFile(const std::string& path);
+    // listed: the name comes from the uninstall key, so a missing file is reported.
+    void removeFile(const std::string& path, bool listed = false);
     void copyFile(const std::string& source, const std::string& target);
-    void report(DriverChangeEvent::Kind kind, const std::string& path, const std::string& target = {});
+    // Dry run: the host path a copy to target would write, as the disk will be by then.
+    std::string dryRunTarget(const std::string& target) const;
+    bool existsThen(const std::string& hostFile) const;
+    void report(DriverChangeEvent::Kind kind, const std::string& path, const std::string& target = {},
+                const std::string& reason = {});
 
     DriverChangeReport report_;
     bool dryRun_ = false;
     std::map<platform::RegKey, std::string> keyPaths_;  // open keys' paths below HKLM
     std::set<std::string> deletedKeys_;   // dry run: upper-cased paths
     std::set<std::string> deletedFiles_;  // dry run: host paths
+    std::vector<std::string> copiedFiles_;  // dry run: host paths written, in order
 };
 
 // The Windows folder or the system folder as a caller reads it into its 260-character buffer;

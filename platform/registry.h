@@ -3,13 +3,21 @@
 // RegQueryValueExA, RegSetValueExA, RegDeleteKeyA, RegDeleteValueA, RegCloseKey).
 //
 // On Linux the store is the file $TARVO_HOST/registry.reg, REGEDIT4 text as regedit writes it.
-// A key handle names a key path; every operation reads the file as it is at that moment, so a
-// change made meanwhile by another process (the USB simulator, a second station) is seen at once.
+// A key handle names a key path; every operation sees the file as it is at that moment, so a
+// change made meanwhile by another process (the USB simulator, a second station, a person's
+// editor) is seen at once; a version of the file (the same file, size and times) is read and
+// parsed once and reused while it stays that version.
 // Every change is a read-modify-write under an exclusive lock on the file (an flock on
-// registry.reg.lock beside it, which the rename never replaces), written to a temporary file in
-// the same folder and renamed over the old one, so a reader never sees half a file and no change
-// is lost. A file with a line the store cannot read is never rewritten: reads see what could be
-// read, every write fails with RegAccessDenied.
+// registry.reg.lock beside it, which the rename never replaces and which is never followed as a
+// link), written to a temporary file in the same folder and renamed over the old one, so a
+// reader never sees half a file and no change is lost. Before the rename the writer checks that
+// the file is still the version it read; when a person's edit landed meanwhile the change is
+// made again on the edited file. Temporaries of writers killed before their rename are removed
+// by a later writer. A file with a line the store cannot read is never rewritten: reads see what
+// could be read, every write fails with RegAccessDenied. A file that is no store at all (empty,
+// not beginning with the REGEDIT4 line, not a regular file, larger than 64 MiB) is never
+// rewritten either, and reads see no key in it. Key and value names with a line break are
+// refused (RegInvalidParameter): the file could not hold them.
 //
 // Results: RegOk (0) for success, otherwise the Win32 error code named below.
 // Thread rule: safe from any thread; a handle is used by one thread at a time.
@@ -59,6 +67,10 @@ int32_t regDeleteValue(RegKey key, const std::string& valueName);
 // Deletes a key below an open key with all its subkeys and values, as the Windows 9x family does.
 int32_t regDeleteKey(RegKey parent, const std::string& subKey);
 int32_t regCloseKey(RegKey key);
+
+// False when no change to the store could be written now (the file has a line the store cannot
+// read or is no store, or its folder cannot be written): a dry run says its changes would fail.
+bool regStoreWritable();
 
 // For the command line: when the store has a line it cannot read, one sentence naming the file
 // and its first such line, given once per process for that file and line; empty otherwise.

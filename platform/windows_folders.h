@@ -71,6 +71,13 @@ bool readFileStart(const std::string& path, size_t maxBytes, std::string& bytes)
 // read. For messages that say which file was touched.
 std::string hostPath(const std::string& path);
 
+// True when the file a path names really lies inside the folder (the folder itself excluded):
+// both resolved with every link in their folders followed, the path's last step followed only
+// when followLast is set (a deletion or a replacing copy touches a link itself, a copy's source is
+// read through it). False when either cannot be resolved. The driver change asks this before
+// each deletion and copy, so a folder link cannot lead it outside the Windows folders.
+bool liesInside(const std::string& path, const std::string& folder, bool followLast);
+
 // A pattern match as the listing does it: "*" and "?", without regard to case, "*.*" for all.
 bool matchesPattern(const std::string& name, const std::string& pattern);
 

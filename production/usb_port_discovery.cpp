@@ -4,11 +4,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "config/firmware_config.h"
 #include "platform/ascii_case.h"
 #include "platform/registry.h"
+#include "platform/shown_text.h"
 #include "upload/upload_job.h"
 
 namespace {
@@ -27,6 +30,28 @@ constexpr uint32_t ValueBufferBytes = 36;   // every value read; a longer one is
 constexpr uint32_t SubkeyNameChars = 300;
 constexpr int SerialBytes = 8;              // bytes 7..0 of "Serial" make the serial text
 constexpr size_t PortNumberOffset = 3;      // "COM12": the number from the fourth character
+
+constexpr const char* SkippedEntryFormat =
+    "Tarvo32: skipped the USB device entry HKEY_LOCAL_MACHINE\\%s\\%s: %s\n";
+constexpr const char* CannotOpenText = "it cannot be opened";
+constexpr const char* NoSerialText = "no \"Serial\" value of at most 36 bytes";
+constexpr const char* NoDriverText = "no \"Driver\" value of at most 36 bytes";
+
+std::mutex skippedMutex;
+std::set<std::string> skippedEntries;  // guarded by skippedMutex: entries already named
+
+// A device instance that cannot be read is a stale entry (an old driver's, a hand edit's); it
+// must not hide the instances listed after it. Each is named once per process on stderr.
+void skipEntry(const char* usbPath, const char* name, const char* why)
+{
+    {
+        std::lock_guard<std::mutex> lock(skippedMutex);
+        if (!skippedEntries.insert(std::string(usbPath) + "\\" + name + "\n" + why).second) {
+            return;
+        }
+    }
+    std::fprintf(stderr, SkippedEntryFormat, usbPath, platform::shownText(name).c_str(), why);
+}
 
 // The value into a zero-filled buffer of ValueBufferBytes; false when it is missing or too long.
 bool readValue(platform::RegKey key, const char* name, char (&buffer)[ValueBufferBytes + 1])
@@ -108,12 +133,14 @@ int32_t findUsbModemPort(const std::string& deviceKey, int32_t direction)
         }
         platform::RegKey instance = 0;
         if (platform::regOpenKeyEx(usbKey, name, &instance) != platform::RegOk) {
-            break;
+            skipEntry(usbPath, name, CannotOpenText);
+            continue;
         }
         char serial[ValueBufferBytes + 1];
         if (!readValue(instance, SerialValue, serial)) {
             platform::regCloseKey(instance);
-            break;
+            skipEntry(usbPath, name, NoSerialText);
+            continue;
         }
         if (!platform::equalsNoCase(deviceKey, serialText(serial))) {
             platform::regCloseKey(instance);
@@ -122,7 +149,8 @@ int32_t findUsbModemPort(const std::string& deviceKey, int32_t direction)
         char driver[ValueBufferBytes + 1];
         if (!readValue(instance, DriverValue, driver)) {
             platform::regCloseKey(instance);
-            break;
+            skipEntry(usbPath, name, NoDriverText);
+            continue;
         }
         port = portOfDriver(driver);
         platform::regCloseKey(instance);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 #include "platform/ascii_case.h"
 
@@ -378,7 +379,10 @@ Document parse(std::string_view text)
     }
 
     if (trimRight(lines[0]) != HeaderLine) {
+        // Not a file regedit wrote (a half-saved one, another format): nothing in it is a key.
+        doc.notRegedit4 = true;
         doc.unreadable.push_back({1, lines[0]});
+        return doc;
     }
     Section* current = nullptr;
     bool inBadSection = false;  // after a header that could not be read: no key to put values in
@@ -487,16 +491,88 @@ bool keyExists(const Document& doc, const std::vector<std::string>& path)
 std::vector<std::string> subkeyNames(const Document& doc, const std::vector<std::string>& path)
 {
     std::vector<std::string> names;
+    std::unordered_set<std::string> seen;  // folded names: one look each, not one per name listed
     for (const Section& s : doc.sections) {
         if (s.path.size() <= path.size() || !isUnder(s.path, path)) {
             continue;
         }
         const std::string& name = s.path[path.size()];
-        if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, name); })) {
+        if (seen.insert(foldedPath({name})).second) {
             names.push_back(name);
         }
     }
     return names;
+}
+
+std::string foldedPath(const std::vector<std::string>& path)
+{
+    std::string folded;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (i) {
+            folded += '\\';
+        }
+        for (char c : path[i]) {
+            folded += platform::asciiLower(c);
+        }
+    }
+    return folded;
+}
+
+KeyIndex indexKeys(const Document& doc)
+{
+    KeyIndex index;
+    for (size_t i = 0; i < doc.sections.size(); ++i) {
+        const std::vector<std::string>& path = doc.sections[i].path;
+        // Every key above the section's own exists too; a key seen for the first time is a new
+        // subkey of the one above it.
+        std::string folded;
+        KeyIndex::Entry* parent = nullptr;
+        for (size_t n = 0; n < path.size(); ++n) {
+            if (n) {
+                folded += '\\';
+            }
+            for (char c : path[n]) {
+                folded += platform::asciiLower(c);
+            }
+            auto [it, added] = index.keys.try_emplace(folded);
+            if (added && parent) {
+                parent->subkeys.push_back(path[n]);
+            }
+            parent = &it->second;
+        }
+        if (parent) {
+            parent->sections.push_back(i);
+        }
+    }
+    return index;
+}
+
+const KeyIndex::Entry* findKey(const KeyIndex& index, const std::vector<std::string>& path)
+{
+    static const KeyIndex::Entry emptyRoot;
+    auto it = index.keys.find(foldedPath(path));
+    if (it != index.keys.end()) {
+        return &it->second;
+    }
+    return path.size() <= 1 ? &emptyRoot : nullptr;
+}
+
+const Value* findValue(const Document& doc, const KeyIndex& index, const std::vector<std::string>& path,
+                       std::string_view name)
+{
+    const KeyIndex::Entry* key = findKey(index, path);
+    if (!key) {
+        return nullptr;
+    }
+    const Value* found = nullptr;
+    for (size_t i : key->sections) {
+        for (const Item& item : doc.sections[i].items) {
+            if (item.isValue && sameName(item.value.name, name)) {
+                found = &item.value;
+            }
+        }
+    }
+    return found;
 }
 
 const Value* findValue(const Document& doc, const std::vector<std::string>& path, std::string_view name)

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::regtext {
@@ -57,6 +58,9 @@ struct UnreadableLine {
 
 struct Document {
     bool empty = true;                 // no text at all (a missing or zero-length file)
+    // The text does not begin with the REGEDIT4 line: it is no key tree at all, so nothing of it
+    // is read (its first line is the one unreadable entry).
+    bool notRegedit4 = false;
     bool crlf = true;                  // line ends to write: CR LF as regedit, or the file's LF
     std::vector<std::string> preamble;  // lines between the header and the first key (comments)
     std::vector<Section> sections;
@@ -70,6 +74,24 @@ std::string write(const Document& doc);
 // leading or trailing backslashes) are dropped.
 std::vector<std::string> splitPath(std::string_view path);
 bool sameName(std::string_view a, std::string_view b);
+
+// Where each key of a document is: its sections and its direct subkeys, built once so that a
+// lookup costs what it looks at, not the size of the file. Valid while the document is unchanged.
+struct KeyIndex {
+    struct Entry {
+        std::vector<size_t> sections;      // indexes into Document::sections, in file order
+        std::vector<std::string> subkeys;  // in the order they first appear, each once
+    };
+    std::unordered_map<std::string, Entry> keys;  // by foldedPath()
+};
+KeyIndex indexKeys(const Document& doc);
+// The key's entry, or null when the document has no such key (the root always has one).
+const KeyIndex::Entry* findKey(const KeyIndex& index, const std::vector<std::string>& path);
+// As findValue below, through the index.
+const Value* findValue(const Document& doc, const KeyIndex& index, const std::vector<std::string>& path,
+                       std::string_view name);
+// The path as one text with its letters folded to lower case: the index's key.
+std::string foldedPath(const std::vector<std::string>& path);
 
 // Key operations on a document; paths are full (root first).
 bool keyExists(const Document& doc, const std::vector<std::string>& path);

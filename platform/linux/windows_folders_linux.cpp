@@ -3,6 +3,7 @@
 // regard to case.
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -66,45 +67,64 @@ std::string currentFolder()
     }
 }
 
-// The entry names of a host folder, "." and ".." left out; empty when it cannot be read.
-std::vector<std::string> entryNames(const std::string& folder)
+// Listing order: upper-cased (as NTFS lists), then byte order, so two names that differ only in
+// case come out the same way every time.
+bool listedBefore(const std::string& a, const std::string& upperA, const std::string& b, const std::string& upperB)
 {
-    std::vector<std::string> names;
+    return upperA != upperB ? upperA < upperB : a < b;
+}
+
+// The entry names of a host folder that match the listing pattern, "." and ".." left out, in listing order; empty when it cannot be read. Each name is upper-cased once, so a
+// large folder costs its sort, not an allocation per comparison.
+std::vector<std::string> entryNames(const std::string& folder, const std::string& pattern)
+{
+    std::vector<std::pair<std::string, std::string>> keyed;  // upper-cased, name
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) {
-        return names;
+        return {};
     }
     while (const dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
+        if (name != "." && name != ".." && matchesPattern(name, pattern)) {
+            keyed.emplace_back(upperCase(name), std::move(name));
         }
     }
     closedir(dir);
-    // Upper-cased order (as NTFS lists), then byte order, so two names that differ only in case
-    // come out the same way every time.
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        std::string ua = upperCase(a);
-        std::string ub = upperCase(b);
-        return ua != ub ? ua < ub : a < b;
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        return listedBefore(a.second, a.first, b.second, b.first);
     });
+    std::vector<std::string> names;
+    names.reserve(keyed.size());
+    for (auto& [upper, name] : keyed) {
+        names.push_back(std::move(name));
+    }
     return names;
 }
 
 // The entry of a host folder that a Windows name means: the exact name when it exists, else the
-// first one equal to it without regard to case, else the name as written.
+// first one in listing order equal to it without regard to case, else the name as written. One
+// pass over the folder, no sort: this runs for every step of every path the driver change touches.
 std::string entryFor(const std::string& folder, const std::string& name)
 {
     std::string exact = folder + (folder == "/" ? "" : "/") + name;
     if (exists(exact)) {
         return name;
     }
-    for (const std::string& candidate : entryNames(folder)) {
-        if (platform::equalsNoCase(candidate, name)) {
-            return candidate;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return name;
+    }
+    const std::string upperName = upperCase(name);
+    std::string best;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string candidate = entry->d_name;
+        if (platform::equalsNoCase(candidate, name) &&
+            (best.empty() || listedBefore(candidate, upperName, best, upperName))) {
+            best = candidate;
         }
     }
-    return name;
+    closedir(dir);
+    return best.empty() ? name : best;
 }
 
 // Splits at the last separator: the folder part (empty when there is none) and the last step.
@@ -248,10 +268,8 @@ FindHandle findFirstFile(const std::string& pattern, FindData* data)
             listing.entries.push_back(FindData{dots, true});
         }
     }
-    for (const std::string& name : entryNames(folder)) {
-        if (matchesPattern(name, namePattern)) {
-            listing.entries.push_back(FindData{name, isDirectory(folder + "/" + name)});
-        }
+    for (const std::string& name : entryNames(folder, namePattern)) {
+        listing.entries.push_back(FindData{name, isDirectory(folder + "/" + name)});
     }
     if (listing.entries.empty()) {
         return InvalidFindHandle;
@@ -376,6 +394,33 @@ bool readFileStart(const std::string& path, size_t maxBytes, std::string& bytes)
     close(fd);
     bytes.resize(got);
     return ok;
+}
+
+bool liesInside(const std::string& path, const std::string& folder, bool followLast)
+{
+    auto real = [](const std::string& host) {
+        char* resolved = realpath(host.c_str(), nullptr);
+        std::string out = resolved ? resolved : "";
+        std::free(resolved);
+        return out;
+    };
+    const std::string base = real(hostPath(folder));
+    const std::string host = hostPath(path);
+    std::string full;
+    if (followLast) {
+        full = real(host);
+    } else {
+        std::string parent;
+        std::string last;
+        splitLast(host, parent, last);
+        const std::string realParent = last.empty() || last == "." || last == ".." ? std::string() : real(parent);
+        full = realParent.empty() ? std::string() : realParent + (realParent == "/" ? "" : "/") + last;
+    }
+    if (base.empty() || full.empty()) {
+        return false;
+    }
+    return full.size() > base.size() + 1 && full.compare(0, base.size(), base) == 0 &&
+           (base == "/" || full[base.size()] == '/');
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <windows.h>
 
+#include "platform/ascii_case.h"
 #include "platform/windows_folders.h"
 
 namespace platform {
@@ -118,6 +119,20 @@ std::string hostPath(const std::string& path)
     }
     full.resize(n);
     return full;
+}
+
+bool liesInside(const std::string& path, const std::string& folder, bool /*followLast*/)
+{
+    // The Windows folders hold no links of their own on the systems this program serves: the
+    // full paths tell.
+    const std::string full = hostPath(path);
+    std::string base = hostPath(folder);
+    while (!base.empty() && (base.back() == '\\' || base.back() == '/')) {
+        base.pop_back();
+    }
+    return !full.empty() && !base.empty() && full.size() > base.size() + 1 &&
+           equalsNoCase(std::string_view(full).substr(0, base.size()), base) &&
+           (full[base.size()] == '\\' || full[base.size()] == '/');
 }
 
 }  // namespace platform

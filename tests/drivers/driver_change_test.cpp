@@ -54,9 +54,11 @@ TEST_F(OldDriver9x, TheUninstallKeyLeadsToEveryKeyAndFileAndGoesLast)
         "deleted file " + windowsFile("INF/mdmx.inf"),
         "deleted file " + windowsFile("INF/Other/mdmx.inf"),
         "deleted file " + windowsFile("INF/Other/Vendormdmx.inf"),
+        "missing " + windowsFile("INF/nlusbprt.inf"),  // listed, not there: said
         "deleted file " + windowsFile("mdm.PNF"),
         "deleted file " + windowsFile("INF/nlusb.PNF"),
         "deleted file " + windowsFile("SYSTEM/NLUSBMDM.SYS"),
+        "missing " + windowsFile("SYSTEM/gone.sys"),
         "deleted file " + windowsFile("SYSTEM/nlccport.sys"),
         "deleted file " + windowsFile("SYSTEM/nlusbprt.vxd"),
         "deleted key " + hklm + UninstallKey9x));
@@ -89,7 +91,7 @@ TEST_F(OldDriver9x, ADryRunTellsTheSameChangesAndMakesNone)
     EXPECT_EQ(treeOf(dir.dir()), before);
     std::vector<std::string> did = runAll(false);
     EXPECT_EQ(wouldDo, did);
-    EXPECT_EQ(did.size(), 18u);
+    EXPECT_EQ(did.size(), 20u);
     EXPECT_NE(treeOf(dir.dir()), before);
 }
 
@@ -189,6 +191,7 @@ TEST_F(DriverFixture, TheHardwareListEndsAtAKeyThatCannotBeOpened)
     EXPECT_EQ(change.UninstallOldDriver(), 1);
     EXPECT_THAT(changes, ElementsAre("deleted key HKEY_LOCAL_MACHINE\\Enum\\USB\\Plain\\NoDriverValue",
                                      "deleted key HKEY_LOCAL_MACHINE\\Enum\\USB\\Plain",
+                                     "missing HKEY_LOCAL_MACHINE\\Enum\\USB\\Missing",
                                      "deleted file " + windowsFile("INF/still.inf"),
                                      std::string("deleted key HKEY_LOCAL_MACHINE\\") + UninstallKey9x));
     EXPECT_TRUE(keyExists("Enum\\USB\\Later"));
@@ -401,7 +404,9 @@ TEST_F(DriverFixture, EachCopyStepGoesOnWithoutTheOther)
     writeDeliveryFile("Win98/CopyFile/Win98/Inf/usbmdm.inf");
     std::filesystem::remove_all(windowsFile("INF"));
     EXPECT_EQ(change.InstallNewDriverFiles(), 1);
-    EXPECT_EQ(changes.size(), 2u) << "only the system files";
+    ASSERT_EQ(changes.size(), 3u) << "the INF file failed, the system files copied";
+    EXPECT_EQ(changes[0], "failed " + deliveryFile("Win98/CopyFile/Win98/Inf/usbmdm.inf") + " -> " +
+                              windowsFile("INF") + "/usbmdm.inf: the folder to copy it to is missing");
     EXPECT_FALSE(exists(windowsFile("INF")));
     EXPECT_EQ(change.CopyFolderFiles(deliveryFile("Win98\\CopyFile\\nothere"), windowsFile("SYSTEM")), 0);
 }

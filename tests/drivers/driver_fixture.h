@@ -103,6 +103,9 @@ inline std::string changeLine(const DriverChangeEvent& e)
     case DriverChangeEvent::Kind::DeletedKey: return "deleted key " + e.path;
     case DriverChangeEvent::Kind::DeletedFile: return "deleted file " + e.path;
     case DriverChangeEvent::Kind::Copied: return "copied " + e.path + " -> " + e.target;
+    case DriverChangeEvent::Kind::Failed:
+        return "failed " + e.path + (e.target.empty() ? "" : " -> " + e.target) + ": " + e.reason;
+    case DriverChangeEvent::Kind::Missing: return "missing " + e.path;
     }
     return std::string();
 }

@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <csignal>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -127,8 +133,118 @@ TEST_F(RegistryFileTest, AFileWithAnUnreadableLineIsNeverRewritten)
     EXPECT_NE(notice.find(host.file("registry.reg") + ": line 7"), std::string::npos) << notice;
     EXPECT_NE(notice.find("C:\\Windows"), std::string::npos);
     EXPECT_EQ(regUnreadableNotice(), "");  // said once
+    EXPECT_FALSE(regStoreWritable());
     regCloseKey(key);
     regCloseKey(made);
+}
+
+TEST_F(RegistryFileTest, TheNoticeQuotesAtMost80CharactersEscaped)
+{
+    const std::string line = "\"Bad\x1b]0;title\x07\"" + std::string(200, 'x');
+    host.write("registry.reg", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n" + line + "\r\n");
+    const std::string notice = regUnreadableNotice();
+    EXPECT_NE(notice.find("(\"Bad\\x1b]0;title\\x07\"xxx"), std::string::npos) << notice;
+    EXPECT_EQ(notice.find('\x1b'), std::string::npos);
+    EXPECT_NE(notice.find(std::string(80 - 15, 'x') + "...)"), std::string::npos) << notice;  // 15 before
+    EXPECT_EQ(notice.find(std::string(80 - 14, 'x')), std::string::npos) << notice;
+}
+
+// A file that is no store at all: reads see no key, writes fail, the file stays as it is, and
+// the notice says why. None of them blocks or reads without end.
+TEST_F(RegistryFileTest, AFileThatIsNoStoreIsNeitherReadNorRewritten)
+{
+    const std::string file = host.file("registry.reg");
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* said;  // null: the same reason as the case before, said once per file
+    };
+    const Case cases[] = {
+        {"empty (a save in place, between truncating and writing)", [&] { host.write("registry.reg", ""); },
+         "the file is empty, not a REGEDIT4 file"},
+        {"another first line", [&] { host.write("registry.reg", "REGEDIT\r\n[HKEY_LOCAL_MACHINE\\A]\r\n"); },
+         "it does not begin as a REGEDIT4 file: line 1 is \"REGEDIT\""},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0644), 0); }, "it is not a regular file"},
+        {"a link to an endless device", [&] { ASSERT_EQ(symlink("/dev/zero", file.c_str()), 0); }, nullptr},
+        {"larger than 64 MiB", [&] {
+             host.write("registry.reg", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n");
+             ASSERT_EQ(truncate(file.c_str(), 64 * 1024 * 1024 + 1), 0);  // sparse: costs no disk
+         }, "it is larger than 64 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(file.c_str());
+        c.make();
+        struct stat before {};
+        ASSERT_EQ(lstat(file.c_str(), &before), 0);
+        RegKey key = 0;
+        EXPECT_EQ(regOpenKeyEx(HkeyLocalMachine, "A", &key), RegNotFound);
+        EXPECT_EQ(regCreateKeyEx(HkeyLocalMachine, "B", &key), RegAccessDenied);
+        EXPECT_EQ(setText(HkeyLocalMachine, "V", "x"), RegAccessDenied);
+        EXPECT_FALSE(regStoreWritable());
+        struct stat after {};
+        ASSERT_EQ(lstat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, before.st_size);
+        const std::string notice = regUnreadableNotice();
+        if (c.said) {
+            EXPECT_NE(notice.find(file + " is not used as the key store (" + c.said + ")"), std::string::npos) << notice;
+        } else {
+            EXPECT_EQ(notice, "");
+        }
+    }
+}
+
+TEST_F(RegistryFileTest, NamesTheFileCannotHoldAreRefused)
+{
+    RegKey key = 0;
+    ASSERT_EQ(regCreateKeyEx(HkeyLocalMachine, "Enum", &key), RegOk);
+    const std::string text = storeText();
+    EXPECT_EQ(setText(key, "Two\nLines", "x"), RegInvalidParameter);
+    EXPECT_EQ(setText(key, "Cr\r", "x"), RegInvalidParameter);
+    RegKey made = 0;
+    EXPECT_EQ(regCreateKeyEx(key, "Bad\nKey", &made), RegInvalidParameter);
+    EXPECT_EQ(regCreateKeyEx(key, "Bad]Key", &made), RegInvalidParameter);
+    EXPECT_EQ(storeText(), text);
+    EXPECT_EQ(setText(key, "Fine", "a\nb"), RegOk);  // data may hold one: it is written as hex
+    EXPECT_EQ(queryText(key, "Fine"), "a\nb");
+    regCloseKey(key);
+}
+
+TEST_F(RegistryFileTest, TheLockFileIsNeverFollowedAsALink)
+{
+    scratch::TempDir elsewhere;
+    ASSERT_EQ(symlink(elsewhere.file("planted").c_str(), host.file("registry.reg.lock").c_str()), 0);
+    RegKey key = 0;
+    EXPECT_EQ(regCreateKeyEx(HkeyLocalMachine, "Enum", &key), RegAccessDenied);
+    EXPECT_FALSE(std::ifstream(elsewhere.file("planted")).good());
+}
+
+TEST_F(RegistryFileTest, AWriterRemovesOnlyOldTemporariesOfItsOwnKind)
+{
+    RegKey key = 0;
+    ASSERT_EQ(regCreateKeyEx(HkeyLocalMachine, "Enum", &key), RegOk);
+    const timespec hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    for (const char* name : {"registry.reg.Ab3xYz", "registry.reg.young1", "registry.reg.notmine",
+                             "registry.reg.bak", "other.reg.Ab3xYz"}) {
+        host.write(name, "x");
+        if (std::string(name) != "registry.reg.young1") {
+            ASSERT_EQ(utimensat(AT_FDCWD, host.file(name).c_str(), hourAgo, 0), 0);
+        }
+    }
+    ASSERT_EQ(symlink(host.file("other.reg.Ab3xYz").c_str(), host.file("registry.reg.Link00").c_str()), 0);
+    ASSERT_EQ(setText(key, "V", "1"), RegOk);
+    auto present = [&](const char* name) {
+        struct stat st {};
+        return lstat(host.file(name).c_str(), &st) == 0;
+    };
+    EXPECT_FALSE(present("registry.reg.Ab3xYz"));  // a killed writer's, an hour old
+    EXPECT_TRUE(present("registry.reg.young1"));   // may be a live writer's elsewhere
+    EXPECT_TRUE(present("registry.reg.notmine"));  // not the writer's pattern
+    EXPECT_TRUE(present("registry.reg.bak"));
+    EXPECT_TRUE(present("other.reg.Ab3xYz"));
+    EXPECT_TRUE(present("registry.reg.Link00"));  // a link is nothing a writer made
+    regCloseKey(key);
 }
 
 TEST_F(RegistryFileTest, EveryCallSeesAChangeMadeMeanwhileByAnotherProcess)
@@ -211,6 +327,87 @@ TEST_F(RegistryFileTest, WritersAtOnceLoseNothingAndReadersNeverSeeHalfAFile)
     }
     EXPECT_EQ(found, (Threads + Processes) * ValuesEach);
     regCloseKey(key);
+}
+
+// A person's save while another process writes in a loop: each round saves a store of many keys
+// with the round's mark, then looks that the mark and every key are still there once the writer
+// has written after it. The save in place truncates, pauses, then writes (what `>` and many
+// editors do); the save by rename writes a copy and renames it over the store.
+class PersonsSaveTest : public RegistryFileTest {
+protected:
+    static constexpr int Keys = 200;
+    static constexpr int Rounds = 40;
+
+    static std::string personsStore(int round)
+    {
+        // The writer's key as the person found it, its count not yet written after this save.
+        std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Writer]\r\n\"Count\"=\"-1\"\r\n\r\n"
+                           "[HKEY_LOCAL_MACHINE\\Person]\r\n\"Round\"=\"" + std::to_string(round) + "\"\r\n";
+        for (int k = 0; k < Keys; ++k) {
+            text += "\r\n[HKEY_LOCAL_MACHINE\\Person\\Key" + std::to_string(k) + "]\r\n\"Value\"=\"kept\"\r\n";
+        }
+        return text;
+    }
+    pid_t startLoopingWriter()
+    {
+        pid_t child = fork();
+        if (child == 0) {
+            RegKey k = 0;
+            while (regOpenKeyEx(HkeyLocalMachine, "Writer", &k) != RegOk) {
+            }
+            for (unsigned n = 0;; ++n) {
+                setText(k, "Count", std::to_string(n));
+            }
+        }
+        return child;
+    }
+    int writerCount() const
+    {
+        const std::string text = storeText();
+        size_t at = text.find("\"Count\"=\"");
+        return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 9);
+    }
+    void runRounds(const std::function<void(const std::string&)>& save)
+    {
+        host.write("registry.reg", personsStore(0));
+        pid_t writer = startLoopingWriter();
+        int lost = 0;
+        for (int round = 1; round <= Rounds && lost == 0; ++round) {
+            save(personsStore(round));
+            // Until the writer has written after the save (or a moment has passed): its write
+            // must hold the save.
+            for (int wait = 0; wait < 400 && writerCount() < 0; ++wait) {
+                usleep(250);
+            }
+            const std::string text = storeText();
+            const bool kept = text.find("\"Round\"=\"" + std::to_string(round) + "\"") != std::string::npos &&
+                              text.find("Key" + std::to_string(Keys - 1) + "]") != std::string::npos;
+            lost += kept ? 0 : 1;
+            EXPECT_TRUE(kept) << "round " << round << ":\n" << text.substr(0, 300);
+        }
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        EXPECT_GE(writerCount(), 0) << "the writer wrote meanwhile";
+    }
+};
+
+TEST_F(PersonsSaveTest, ASaveInPlaceIsNeverLostToALoopingWriter)
+{
+    runRounds([&](const std::string& text) {
+        int fd = open(host.file("registry.reg").c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_GE(fd, 0);
+        usleep(300);  // the moment an editor's save leaves the file empty
+        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(fd);
+    });
+}
+
+TEST_F(PersonsSaveTest, ASaveByRenameIsNeverLostToALoopingWriter)
+{
+    runRounds([&](const std::string& text) {
+        host.write("person.tmp", text);
+        ASSERT_EQ(rename(host.file("person.tmp").c_str(), host.file("registry.reg").c_str()), 0);
+    });
 }
 
 }  // namespace

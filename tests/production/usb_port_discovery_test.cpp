@@ -97,6 +97,10 @@ TEST_F(UsbPortDiscoveryTest, EveryFailedStepEndsTheSearchOrMovesOn)
         int32_t expected;
     };
     const std::string good = instance("Good", SerialA, "MODEM\\\\0003", "MODEM_0003", "COM4");
+    std::string longSerial = "01";  // 37 bytes: more than the 36-byte buffer holds
+    for (int i = 1; i < 37; ++i) {
+        longSerial += ",01";
+    }
     const Case cases[] = {
         {"another serial: next instance", instance("Short", "01,02", "D\\\\1", "D_1", "COM2") + good, 4},
         {"first match with a valid port wins",
@@ -106,9 +110,14 @@ TEST_F(UsbPortDiscoveryTest, EveryFailedStepEndsTheSearchOrMovesOn)
         {"a missing port enumerator child: next instance", instance("NoChild", SerialA, "A\\\\1", "A_1", "") + good, 4},
         {"PortName of 36 bytes does not fit: next instance",
          instance("LongPort", SerialA, "A\\\\1", "A_1", "COM4" + std::string(32, '0')) + good, 4},
-        {"a missing Driver ends the search", instance("NoDriver", SerialA, "", "", "") + good, 0},
-        {"a Driver of 36 bytes ends the search", instance("LongDriver", SerialA, std::string(36, 'D'), "", "") + good, 0},
-        {"an instance without Serial ends the search", instance("NoSerial", "", "A\\\\1", "A_1", "COM2") + good, 0},
+        {"a missing Driver: skipped, next instance", instance("NoDriver", SerialA, "", "", "") + good, 4},
+        {"a Driver of 36 bytes: skipped, next instance",
+         instance("LongDriver", SerialA, std::string(36, 'D'), "", "") + good, 4},
+        {"an instance without Serial: skipped, next instance",
+         instance("NoSerial", "", "A\\\\1", "A_1", "COM2") + good, 4},
+        {"a Serial of 37 bytes: skipped, next instance",
+         instance("LongSerial", longSerial, "A\\\\1", "A_1", "COM2") + good, 4},
+        {"nothing readable after the skipped ones: none", instance("NoSerial", "", "A\\\\1", "A_1", "COM2"), 0},
         {"COM0 and junk are no port", instance("Zero", SerialA, "A\\\\1", "A_1", "COM0") +
                                           instance("Junk", SerialA, "B\\\\1", "B_1", "COMx") +
                                           instance("Huge", SerialA, "C\\\\1", "C_1", "COM99999999999999") + good, 4},
@@ -146,6 +155,20 @@ TEST_F(UsbPortDiscoveryTest, AModemPluggedAgainOnAnotherPortIsBoundThereOnly)
     ASSERT_EQ(findUsbModemPort(KeyA, UsbArrival), 4);
     EXPECT_EQ(uploadJobs[3].deviceKey, "");
     EXPECT_EQ(findUsbModemPort(KeyA, UsbRemoval), 4);
+}
+
+TEST_F(UsbPortDiscoveryTest, AStaleEntryIsNamedOnceOnStderrAndHidesNoLaterModem)
+{
+    registry(instance("Stale\x1b[2J", "", "", "", "") + instance("Good", SerialA, "MODEM\\\\0003", "MODEM_0003", "COM4"));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(findUsbModemPort(KeyA, UsbArrival), 4);
+    clearKeys();
+    EXPECT_EQ(findUsbModemPort(KeyA, UsbArrival), 4);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    const std::string line = "skipped the USB device entry HKEY_LOCAL_MACHINE\\Enum\\USB\\VID_4E2C&PID_7A01\\Stale\\x1b[2J: "
+                             "no \"Serial\" value";
+    EXPECT_NE(said.find(line), std::string::npos) << said;
+    EXPECT_EQ(said.find(line), said.rfind(line)) << "named once: " << said;
 }
 
 }  // namespace
