@@ -422,6 +422,106 @@ TEST_F(DriverFixture, TheInfFilesAreCopiedBeforeTheSystemFiles)
     EXPECT_NE(changes[0].find("z.inf"), std::string::npos);
 }
 
+// Folder links inside the Windows folder (and a delivery file linked to a secret) lead nowhere
+// outside: each such deletion or copy is refused and reported, the rest goes on.
+TEST_F(DriverFixture, FolderLinksCannotLeadAChangeOutsideTheWindowsFolder)
+{
+    const std::string outside = dir.file("outside/");
+    for (const char* name : {"linked.inf", "copy.inf", "same.inf", "nlusbmdm.sys", "new.sys"}) {
+        dir.write(std::string("outside/") + name, "keep");
+    }
+    std::filesystem::remove_all(windowsFile("INF/Other"));
+    ASSERT_EQ(symlink(outside.c_str(), windowsFile("INF/linkdir").c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), windowsFile("INF/Other").c_str()), 0);
+    std::filesystem::remove_all(windowsFile("SYSTEM"));
+    ASSERT_EQ(symlink(outside.c_str(), windowsFile("SYSTEM").c_str()), 0);
+    writeRegistry(std::string("[HKEY_LOCAL_MACHINE\\") + UninstallKey9x + "]\r\n" +
+                  "\"DEL_INF_0000\"=\"linkdir\\\\linked.inf\"\r\n"
+                  "\"DEL_INF_0001\"=\"copy.inf\"\r\n"
+                  "\"DEL_INF_0002\"=\"inside.inf\"\r\n\r\n");
+    writeWindowsFile("INF/inside.inf");
+    writeDeliveryFile("Win98/DelFile/System/nlusbmdm.sys");
+    writeDeliveryFile("Win98/DelFile/Inf/same.inf");
+    writeDeliveryFile("Win98/CopyFile/Win98/System/new.sys");
+    writeDeliveryFile("Win98/CopyFile/Win98/Inf/fine.inf");
+    const std::string secret = dir.write("secret.txt", "secret");
+    ASSERT_EQ(symlink(secret.c_str(), deliveryFile("Win98/CopyFile/Win98/Inf/leak.inf").c_str()), 0);
+
+    for (bool dryRun : {true, false}) {
+        SCOPED_TRACE(dryRun ? "dry run" : "real run");
+        changes.clear();
+        DriverChange change;
+        change.setDryRun(dryRun);
+        watch(change);
+        change.UninstallOldDriver();
+        change.DeleteOldDriverFiles();
+        change.InstallNewDriverFiles();
+        const std::string refused = ": its real place is outside the Windows folder";
+        EXPECT_THAT(changes, ElementsAre(
+            "failed " + windowsFile("INF/linkdir/linked.inf") + refused,
+            "missing " + windowsFile("INF/copy.inf"),
+            // The Other copies are found from inside the linked folder: its real place is named.
+            "failed " + outside + "copy.inf" + refused,
+            "deleted file " + windowsFile("INF/inside.inf"),
+            "deleted key HKEY_LOCAL_MACHINE\\" + std::string(UninstallKey9x),
+            "failed " + outside + "same.inf" + refused,
+            "failed " + windowsFile("SYSTEM/nlusbmdm.sys") + refused,
+            "copied " + deliveryFile("Win98/CopyFile/Win98/Inf/fine.inf") + " -> " + windowsFile("INF/fine.inf"),
+            "failed " + deliveryFile("Win98/CopyFile/Win98/Inf/leak.inf") + " -> " + windowsFile("INF/leak.inf") +
+                ": its source's real place is outside the program's folder",
+            "failed " + deliveryFile("Win98/CopyFile/Win98/System/new.sys") + " -> " + windowsFile("SYSTEM/new.sys") +
+                refused));
+    }
+    for (const char* name : {"linked.inf", "copy.inf", "same.inf", "nlusbmdm.sys", "new.sys"}) {
+        EXPECT_EQ(readBytes(outside + name), "keep") << name;
+    }
+    EXPECT_FALSE(exists(windowsFile("INF/leak.inf")));
+}
+
+TEST_F(DriverFixture, NamesWithControlCharactersAreSkipped)
+{
+    writeRegistry(std::string("[HKEY_LOCAL_MACHINE\\") + UninstallKey9x + "]\r\n" +
+                  "\"DEL_INF_0000\"=hex(1):61,0a,62,2e,69,6e,66,00\r\n"  // "a\nb.inf"
+                  "\"DEL_INF_0001\"=\"ok.inf\"\r\n\r\n");
+    writeWindowsFile("INF/a\nb.inf");
+    writeWindowsFile("INF/ok.inf");
+    writeDeliveryFile("Win98/DelFile/Inf/c\x1b.inf");
+    writeWindowsFile("INF/c\x1b.inf");
+    DriverChange change;
+    watch(change);
+    change.UninstallOldDriver();
+    change.DeleteOldDriverFiles();
+    EXPECT_TRUE(exists(windowsFile("INF/a\nb.inf")));
+    EXPECT_TRUE(exists(windowsFile("INF/c\x1b.inf")));
+    EXPECT_FALSE(exists(windowsFile("INF/ok.inf")));
+    EXPECT_EQ(nameStaysInside("tab\there"), false);
+}
+
+// Two delivery files whose names differ only in case land on one target on this host: the dry
+// run names the target the real run writes, each time.
+TEST_F(DriverFixture, TheDryRunNamesTheTargetTheRealRunWrites)
+{
+    writeDeliveryFile("Win98/CopyFile/Win98/Inf/NEW.INF", "upper");
+    writeDeliveryFile("Win98/CopyFile/Win98/Inf/new.inf", "lower");
+    writeDeliveryFile("Win98/CopyFile/Win98/Inf/Old.inf", "x");
+    writeWindowsFile("INF/old.INF");
+    auto run = [this](bool dryRun) {
+        changes.clear();
+        DriverChange change;
+        change.setDryRun(dryRun);
+        watch(change);
+        change.InstallNewDriverFiles();
+        return changes;
+    };
+    const std::vector<std::string> wouldDo = run(true);
+    const std::vector<std::string> did = run(false);
+    EXPECT_EQ(wouldDo, did);
+    ASSERT_EQ(did.size(), 3u);
+    EXPECT_NE(did[1].find("-> " + windowsFile("INF/NEW.INF")), std::string::npos) << did[1];
+    EXPECT_NE(did[2].find("-> " + windowsFile("INF/old.INF")), std::string::npos) << did[2];
+    EXPECT_EQ(readBytes(windowsFile("INF/NEW.INF")), "lower");
+}
+
 TEST(OemInfFiles, TheOldDriverIsKnownByItsHardwareIds)
 {
     auto utf16 = [](const std::string& text) {

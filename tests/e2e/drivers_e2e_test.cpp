@@ -124,6 +124,55 @@ TEST_F(DriversE2eTest, AWindows2000MachineKeepsItsRegistryAndOtherVendorsFiles)
     EXPECT_TRUE(fs::exists(host("windows/inf/oem7.inf")) && fs::exists(host("windows/inf/oem7.PNF")));
 }
 
+// A registry file the store cannot write: every key deletion fails, which stderr names and the
+// exit status tells; the dry run knows it beforehand. The file changes are made all the same.
+TEST_F(DriversE2eTest, ARegistryFileThatCannotBeWrittenFailsAloudInBothRuns)
+{
+    const std::string unreadable = std::string(Registry98) + "\"DEL_SYS_0001\"=\"line\\\\nfeed.sys\r\n";
+    put(host("registry.reg"), unreadable);
+    put(host("windows/INF/mdmx.inf"), "old");
+    put(host("windows/SYSTEM/nlusbmdm.sys"), "old");
+    put(delivery("Win98/DelFile/System/nlusbmdm.sys"), "");
+
+    for (const bool dryRun : {true, false}) {
+        SCOPED_TRACE(dryRun ? "dry run" : "real run");
+        e2e::RunResult result = drivers("win98", dryRun ? std::vector<std::string>{"--dry-run"} : std::vector<std::string>{});
+        EXPECT_EQ(result.status, 1) << result.err;
+        const std::string failing = dryRun ? "would fail to" : "could not";
+        for (const char* key : {"System\\CurrentControlSet\\Services\\Class\\Modem\\0003",
+                                "Enum\\USB\\VID_4E2C&PID_7A01\\5&1A2B&0&1", "Enum\\USB\\VID_4E2C&PID_7A01",
+                                "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NL773056KUSB"}) {
+            EXPECT_NE(result.err.find("Tarvo32: " + failing + " delete key HKEY_LOCAL_MACHINE\\" + key +
+                                      ": the registry file cannot be written\n"),
+                      std::string::npos) << key << "\n" << result.err;
+        }
+        EXPECT_EQ(result.out.find("deleted key"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("deleted file " + host("windows/INF/mdmx.inf")), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find(dryRun ? "4 changes would fail" : "4 changes failed"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(e2e::readFile(host("registry.reg")), unreadable);
+}
+
+// Listed names that lead nowhere are named, and that the uninstall key goes all the same; a value
+// holding a line feed cannot forge a line of the report.
+TEST_F(DriversE2eTest, MissingNamesAreSaidAndNoValueForgesALine)
+{
+    std::string registry = Registry98;
+    registry.insert(registry.find("\"DEL_SYS_0000\""), "\"DEL_PNF_0000\"=\"gone.pnf\"\r\n");
+    registry.insert(registry.find("\"DEL_SYS_0000\""),
+                    "\"DEL_VXD_0000\"=hex(1):78,0a,64,65,6c,65,74,65,64,20,6b,65,79,20,66,6f,72,67,65,64,00\r\n");
+    put(host("registry.reg"), registry);
+    put(host("windows/SYSTEM/nlusbmdm.sys"), "old");
+    e2e::RunResult result = drivers("win98");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("the uninstall key names " + host("windows/gone.pnf") + ", which does not exist"),
+              std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("the uninstall key was deleted as written all the same: a rerun cannot retry"),
+              std::string::npos) << result.err;
+    EXPECT_EQ(result.out.find("deleted key forged"), std::string::npos) << result.out;
+    EXPECT_EQ(result.err.find("\ndeleted key forged"), std::string::npos) << result.err;
+}
+
 TEST_F(DriversE2eTest, NoWindowsFolderAndBadUsage)
 {
     e2e::RunResult result = drivers("win98");
