@@ -357,7 +357,7 @@ Document parse(std::string_view text)
     }
     doc.empty = false;
 
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;  // views into text: one copy only of what is kept
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -381,32 +381,32 @@ Document parse(std::string_view text)
     if (trimRight(lines[0]) != HeaderLine) {
         // Not a file regedit wrote (a half-saved one, another format): nothing in it is a key.
         doc.notRegedit4 = true;
-        doc.unreadable.push_back({1, lines[0]});
+        doc.unreadable.push_back({1, std::string(lines[0])});
         return doc;
     }
     Section* current = nullptr;
     bool inBadSection = false;  // after a header that could not be read: no key to put values in
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
+        std::string_view line = lines[i];
         size_t lineNumber = i + 1;
         std::string_view t = trimLeft(line);
-        if (line.find('\0') != std::string::npos) {
-            doc.unreadable.push_back({lineNumber, line});
+        if (line.find('\0') != std::string_view::npos) {
+            doc.unreadable.push_back({lineNumber, std::string(line)});
             continue;
         }
         if (t.empty() || t.front() == ';') {
-            Item kept{false, {}, {line}};
+            Item kept{false, {}, {std::string(line)}};
             if (current) {
                 current->items.push_back(std::move(kept));
             } else {
-                doc.preamble.push_back(line);
+                doc.preamble.emplace_back(line);
             }
             continue;
         }
         if (t.front() == '[') {
             Section section;
             if (!parseHeader(t, &section.path)) {
-                doc.unreadable.push_back({lineNumber, line});
+                doc.unreadable.push_back({lineNumber, std::string(line)});
                 current = nullptr;
                 inBadSection = true;
                 continue;
@@ -420,7 +420,7 @@ Document parse(std::string_view text)
 
         Item item;
         item.isValue = true;
-        item.lines.push_back(line);
+        item.lines.emplace_back(line);
         std::string_view rest = t;
         bool ok = parseName(rest, &item.value.name);
         std::string joined;
@@ -434,8 +434,8 @@ Document parse(std::string_view text)
                     break;
                 }
                 ++i;
-                item.lines.push_back(lines[i]);
-                if (lines[i].find('\0') != std::string::npos) {
+                item.lines.emplace_back(lines[i]);
+                if (lines[i].find('\0') != std::string_view::npos) {
                     ok = false;
                     break;
                 }
@@ -445,7 +445,7 @@ Document parse(std::string_view text)
         }
         ok = ok && parseData(rest, &item.value);
         if (!ok || !current || inBadSection) {
-            doc.unreadable.push_back({lineNumber, line});
+            doc.unreadable.push_back({lineNumber, std::string(line)});
             continue;
         }
         current->items.push_back(std::move(item));
@@ -521,13 +521,24 @@ std::string foldedPath(const std::vector<std::string>& path)
 KeyIndex indexKeys(const Document& doc)
 {
     KeyIndex index;
+    // A file lists the keys of one subtree one after the other: the keys a section shares with the
+    // one before it are taken from there rather than looked up again.
+    std::vector<std::string> previous;
+    std::vector<KeyIndex::Entry*> previousEntries;
+    std::vector<size_t> foldedEnds;  // where each component ends in folded
+    std::string folded;
     for (size_t i = 0; i < doc.sections.size(); ++i) {
         const std::vector<std::string>& path = doc.sections[i].path;
+        size_t shared = 0;
+        while (shared < path.size() && shared < previous.size() && path[shared] == previous[shared]) {
+            ++shared;
+        }
+        previousEntries.resize(shared);
+        foldedEnds.resize(shared);
+        folded.resize(shared ? foldedEnds.back() : 0);
         // Every key above the section's own exists too; a key seen for the first time is a new
         // subkey of the one above it.
-        std::string folded;
-        KeyIndex::Entry* parent = nullptr;
-        for (size_t n = 0; n < path.size(); ++n) {
+        for (size_t n = shared; n < path.size(); ++n) {
             if (n) {
                 folded += '\\';
             }
@@ -535,14 +546,16 @@ KeyIndex indexKeys(const Document& doc)
                 folded += platform::asciiLower(c);
             }
             auto [it, added] = index.keys.try_emplace(folded);
-            if (added && parent) {
-                parent->subkeys.push_back(path[n]);
+            if (added && n > 0) {
+                previousEntries[n - 1]->subkeys.push_back(path[n]);
             }
-            parent = &it->second;
+            previousEntries.push_back(&it->second);
+            foldedEnds.push_back(folded.size());
         }
-        if (parent) {
-            parent->sections.push_back(i);
+        if (!previousEntries.empty()) {
+            previousEntries.back()->sections.push_back(i);
         }
+        previous = path;
     }
     return index;
 }

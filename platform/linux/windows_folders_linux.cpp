@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,6 +12,8 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ascii_case.h"
@@ -101,30 +104,115 @@ std::vector<std::string> entryNames(const std::string& folder, const std::string
     return names;
 }
 
+std::string foldedName(std::string_view name)
+{
+    std::string folded(name);
+    for (char& c : folded) {
+        c = platform::asciiLower(c);
+    }
+    return folded;
+}
+
+// A folder's names by their case-folded spelling, kept while the folder is the same version (the
+// same folder, not changed since) and brought up to date by this process's own deletions and
+// copies, so that matching the names of a large folder one after the other costs one listing,
+// not one listing per name. Folder times advance in steps of a few milliseconds: a listing made
+// within FolderTimeGrainNs of the folder's last change is used once and not kept, and a change
+// another process makes within that time of one of ours is seen with the folder's next change.
+constexpr long long FolderTimeGrainNs = 20LL * 1000 * 1000;
+struct FolderNames {
+    bool settled = true;  // false: listed too soon after a change to be kept
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+    std::unordered_map<std::string, std::vector<std::string>> byFolded;
+};
+constexpr size_t FolderNamesKept = 16;
+std::mutex folderNamesLock;
+std::map<std::string, FolderNames> folderNames;  // guarded by folderNamesLock; by host folder
+
+bool sameFolderVersion(const FolderNames& names, const struct stat& st)
+{
+    return names.device == st.st_dev && names.inode == st.st_ino && names.modified.tv_sec == st.st_mtim.tv_sec &&
+           names.modified.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+void setFolderVersion(FolderNames& names, const struct stat& st)
+{
+    names.device = st.st_dev;
+    names.inode = st.st_ino;
+    names.modified = st.st_mtim;
+}
+
 // The entry of a host folder that a Windows name means: the exact name when it exists, else the
-// first one in listing order equal to it without regard to case, else the name as written. One
-// pass over the folder, no sort: this runs for every step of every path the driver change touches.
+// first one in listing order equal to it without regard to case, else the name as written.
 std::string entryFor(const std::string& folder, const std::string& name)
 {
     std::string exact = folder + (folder == "/" ? "" : "/") + name;
     if (exists(exact)) {
         return name;
     }
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) {
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return name;
+    }
+    std::lock_guard<std::mutex> hold(folderNamesLock);
+    auto it = folderNames.find(folder);
+    if (it == folderNames.end() || !it->second.settled || !sameFolderVersion(it->second, st)) {
+        if (it == folderNames.end() && folderNames.size() >= FolderNamesKept) {
+            folderNames.clear();
+        }
+        FolderNames fresh;
+        setFolderVersion(fresh, st);
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        fresh.settled = (now.tv_sec - st.st_mtim.tv_sec) * 1000000000LL + (now.tv_nsec - st.st_mtim.tv_nsec) >=
+                        FolderTimeGrainNs;
+        if (DIR* dir = opendir(folder.c_str())) {
+            while (const dirent* entry = readdir(dir)) {
+                fresh.byFolded[foldedName(entry->d_name)].emplace_back(entry->d_name);
+            }
+            closedir(dir);
+        }
+        it = folderNames.insert_or_assign(folder, std::move(fresh)).first;
+    }
+    auto found = it->second.byFolded.find(foldedName(name));
+    if (found == it->second.byFolded.end() || found->second.empty()) {
         return name;
     }
     const std::string upperName = upperCase(name);
-    std::string best;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string candidate = entry->d_name;
-        if (platform::equalsNoCase(candidate, name) &&
-            (best.empty() || listedBefore(candidate, upperName, best, upperName))) {
-            best = candidate;
+    const std::string* best = &found->second.front();
+    for (const std::string& candidate : found->second) {
+        if (listedBefore(candidate, upperName, *best, upperName)) {
+            best = &candidate;
         }
     }
-    closedir(dir);
-    return best.empty() ? name : best;
+    return *best;
+}
+
+// This process removed or added a name in a folder: the kept names follow, when they were
+// up to date before.
+void noteFolderChange(const std::string& folder, const std::string& name, bool added,
+                      const struct stat& before)
+{
+    struct stat after {};
+    std::lock_guard<std::mutex> hold(folderNamesLock);
+    auto it = folderNames.find(folder);
+    if (it == folderNames.end()) {
+        return;
+    }
+    if (!sameFolderVersion(it->second, before) || stat(folder.c_str(), &after) != 0) {
+        folderNames.erase(it);
+        return;
+    }
+    std::vector<std::string>& names = it->second.byFolded[foldedName(name)];
+    auto same = std::find(names.begin(), names.end(), name);
+    if (added && same == names.end()) {
+        names.push_back(name);
+    } else if (!added && same != names.end()) {
+        names.erase(same);
+    }
+    setFolderVersion(it->second, after);
 }
 
 // Splits at the last separator: the folder part (empty when there is none) and the last step.
@@ -322,7 +410,19 @@ bool deleteFile(const std::string& path)
     if (lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
         return false;
     }
-    return unlink(host.c_str()) == 0;
+    std::string folder;
+    std::string name;
+    splitLast(host, folder, name);
+    folder = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+    struct stat before {};
+    const bool known = stat(folder.c_str(), &before) == 0;
+    if (unlink(host.c_str()) != 0) {
+        return false;
+    }
+    if (known) {
+        noteFolderChange(folder, name, false, before);
+    }
+    return true;
 }
 
 bool copyFile(const std::string& source, const std::string& target, bool failIfExists)
@@ -353,7 +453,13 @@ bool copyFile(const std::string& source, const std::string& target, bool failIfE
     close(in);
     ok = close(out) == 0 && ok;
     // Renaming replaces a link at the target rather than writing through it.
+    const std::string folder = targetFolder.size() > 1 ? targetFolder.substr(0, targetFolder.size() - 1) : targetFolder;
+    struct stat before {};
+    const bool known = ok && stat(folder.c_str(), &before) == 0;
     ok = ok && rename(temporary.c_str(), to.c_str()) == 0;
+    if (ok && known) {
+        noteFolderChange(folder, targetName, true, before);
+    }
     if (!ok) {
         unlink(temporary.c_str());
     }

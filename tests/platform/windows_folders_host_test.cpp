@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 #include "platform/windows_folders.h"
 #include "support/scratch.h"
@@ -76,6 +77,27 @@ TEST_F(HostWindowsFolders, PathStepsAreMatchedWithoutRegardToCase)
     for (const Case& c : cases) {
         EXPECT_EQ(platform::hostPath(c.windowsPath), c.hostPath) << c.windowsPath;
     }
+}
+
+// Names matched one after the other in one folder, with deletions, copies and another process's
+// changes in between: each match sees the folder as it is then.
+TEST_F(HostWindowsFolders, MatchingFollowsEveryChangeToTheFolder)
+{
+    const std::string inf = host.file("windows/INF/");
+    host.write("windows/INF/A.INF", "upper");
+    host.write("windows/INF/a.inf", "lower");
+    host.write("new.inf", "new");
+    EXPECT_EQ(platform::hostPath(inf + "a.Inf"), inf + "A.INF");  // listing order: A before a
+    EXPECT_TRUE(platform::deleteFile(inf + "a.Inf"));
+    EXPECT_EQ(platform::hostPath(inf + "a.Inf"), inf + "a.inf");
+    EXPECT_TRUE(platform::copyFile(host.file("new.inf"), inf + "NEW.INF", false));
+    EXPECT_EQ(platform::hostPath(inf + "new.INF"), inf + "NEW.INF");
+    usleep(30 * 1000);  // folder times tell changes apart in steps of a few milliseconds
+    std::filesystem::rename(inf + "a.inf", inf + "b.inf");  // another process's change
+    EXPECT_EQ(platform::hostPath(inf + "B.INF"), inf + "b.inf");
+    EXPECT_EQ(platform::hostPath(inf + "a.Inf"), inf + "a.Inf");  // nothing: as written
+    EXPECT_TRUE(platform::deleteFile(inf + "B.inf"));
+    EXPECT_FALSE(std::filesystem::exists(inf + "b.inf"));
 }
 
 }  // namespace
