@@ -2,7 +2,8 @@
 // for a text read without an unreadable line (the only kind the store ever rewrites):
 // - writing it back and reading that again gives the same text (lines kept as they were);
 // - with every value spelled anew by the writer, the text reads back to the same values;
-// - removing a key and changing a value leave a text that still reads without a fault.
+// - removing a key and changing a value leave a text that still reads without a fault;
+// - the key index answers every lookup as the document itself does.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -32,9 +33,16 @@ bool sameValue(const Value* a, const Value* b)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Document doc = parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    KeyIndex index = indexKeys(doc);
     for (const Section& s : doc.sections) {
-        keyExists(doc, s.path);
-        subkeyNames(doc, s.path);
+        const KeyIndex::Entry* entry = findKey(index, s.path);
+        check(entry != nullptr && keyExists(doc, s.path));
+        check(entry->subkeys == subkeyNames(doc, s.path));
+        for (const Item& item : s.items) {
+            if (item.isValue) {
+                check(findValue(doc, index, s.path, item.value.name) == findValue(doc, s.path, item.value.name));
+            }
+        }
     }
     if (!doc.unreadable.empty()) {
         return 0;

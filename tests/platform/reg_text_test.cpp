@@ -199,4 +199,42 @@ TEST(RegText, NewKeysGoBelowTheirParentInTreeOrder)
                           "[HKEY_LOCAL_MACHINE\\A\\Two]\n\n[HKEY_LOCAL_MACHINE\\A\\Two\\Deep]\n\n[HKEY_LOCAL_MACHINE\\Z]\n\n");
 }
 
+TEST(RegText, ATextNotBeginningWithTheHeaderHoldsNoKeys)
+{
+    for (const char* text : {"REGEDIT\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"V\"=\"1\"\r\n",
+                             "[HKEY_LOCAL_MACHINE\\A]\r\n\"V\"=\"1\"\r\n", "Windows Registry Editor Version 5.00\r\n"}) {
+        Document doc = parse(text);
+        EXPECT_TRUE(doc.notRegedit4) << text;
+        EXPECT_TRUE(doc.sections.empty()) << text;
+        ASSERT_EQ(doc.unreadable.size(), 1u) << text;
+        EXPECT_EQ(doc.unreadable[0].lineNumber, 1u);
+    }
+    EXPECT_FALSE(parse("REGEDIT4\r\n").notRegedit4);
+}
+
+// The index answers as the document does: every key above a section, subkeys once each in the
+// order they first appear (whatever their case), a value's last setting across repeated headers.
+TEST(RegText, TheKeyIndexAgreesWithTheDocument)
+{
+    Document doc = parse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B\\One]\n\"V\"=\"1\"\n[HKEY_LOCAL_MACHINE\\A\\b\\two]\n"
+                         "[HKEY_LOCAL_MACHINE\\Z]\n[HKEY_LOCAL_MACHINE\\a\\B\\ONE]\n\"v\"=\"2\"\n[HKEY_LOCAL_MACHINE\\A\\C]\n");
+    KeyIndex index = indexKeys(doc);
+    const std::vector<std::vector<std::string>> paths = {
+        {"HKEY_LOCAL_MACHINE"}, {"HKEY_LOCAL_MACHINE", "A"}, {"HKEY_LOCAL_MACHINE", "a", "b"},
+        {"HKEY_LOCAL_MACHINE", "A", "B", "One"}, {"HKEY_LOCAL_MACHINE", "A", "B", "Two"},
+        {"HKEY_LOCAL_MACHINE", "A", "C"}, {"HKEY_LOCAL_MACHINE", "Missing"}, {"HKEY_LOCAL_MACHINE", "A", "B", "One", "X"}};
+    for (const auto& path : paths) {
+        SCOPED_TRACE(foldedPath(path));
+        const KeyIndex::Entry* entry = findKey(index, path);
+        EXPECT_EQ(entry != nullptr, keyExists(doc, path));
+        EXPECT_EQ(entry ? entry->subkeys : std::vector<std::string>{}, subkeyNames(doc, path));
+        EXPECT_EQ(findValue(doc, index, path, "V"), findValue(doc, path, "V"));
+    }
+    EXPECT_EQ(findKey(index, {"HKEY_LOCAL_MACHINE"})->subkeys, (std::vector<std::string>{"A", "Z"}));
+    EXPECT_EQ(findKey(index, {"HKEY_LOCAL_MACHINE", "A", "B"})->subkeys, (std::vector<std::string>{"One", "two"}));
+    const Value* v = findValue(doc, index, {"HKEY_LOCAL_MACHINE", "A", "B", "One"}, "V");
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->data, bytes("2", true));
+}
+
 }  // namespace
