@@ -6,15 +6,11 @@
 #include "config/firmware_config.h"
 #include "config/ini_reader.h"
 #include "platform/console.h"
+#include "platform/shown_text.h"
 
 namespace {
 
 constexpr const char* ConfigUsageText = "Usage: Tarvo32 config\n";
-
-constexpr unsigned char Delete = 0x7F;
-constexpr unsigned char C1Lead = 0xC2;  // UTF-8 of U+0080..U+009F: C2 80..C2 9F
-constexpr unsigned char C1First = 0x80;
-constexpr unsigned char C1Last = 0x9F;
 
 }  // namespace
 
@@ -39,28 +35,18 @@ int commandConfig(const Arguments& arguments)
 
 std::string terminalSafe(const std::string& text)
 {
+    // The line ends of the listing itself stay; within each line what would steer a terminal is
+    // shown escaped.
     std::string out;
-    auto escape = [&out](unsigned char byte) {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-        out += hex;
-    };
-    for (size_t i = 0; i < text.size(); ++i) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (byte == '\n') {
-            out += '\n';  // the line ends of the listing itself
-        } else if (byte < 0x20 || byte == Delete) {
-            escape(byte);
-        } else if (byte == C1Lead && next >= C1First && next <= C1Last) {
-            escape(byte);
-            escape(next);
-            ++i;
-        } else {
-            out += static_cast<char>(byte);
+    for (size_t start = 0;;) {
+        const size_t end = text.find('\n', start);
+        out += platform::shownText(std::string_view(text).substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) {
+            return out;
         }
+        out += '\n';
+        start = end + 1;
     }
-    return out;
 }
 
 void warnWithoutIni()

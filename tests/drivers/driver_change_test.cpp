@@ -77,19 +77,9 @@ TEST_F(OldDriver9x, ADryRunTellsTheSameChangesAndMakesNone)
     writeDeliveryFile("Win98/CopyFile/Win98/Inf/mdmx.inf");
     writeDeliveryFile("Win98/CopyFile/Win98/System/nlusbmdm.sys");
     const std::string before = treeOf(dir.dir());
-    auto runAll = [this](bool dryRun) {
-        changes.clear();
-        DriverChange change;
-        change.setDryRun(dryRun);
-        watch(change);
-        change.UninstallOldDriver();
-        change.DeleteOldDriverFiles();
-        change.InstallNewDriverFiles();
-        return changes;
-    };
-    std::vector<std::string> wouldDo = runAll(true);
+    std::vector<std::string> wouldDo = runAllSteps(true);
     EXPECT_EQ(treeOf(dir.dir()), before);
-    std::vector<std::string> did = runAll(false);
+    std::vector<std::string> did = runAllSteps(false);
     EXPECT_EQ(wouldDo, did);
     EXPECT_EQ(did.size(), 20u);
     EXPECT_NE(treeOf(dir.dir()), before);
@@ -449,13 +439,7 @@ TEST_F(DriverFixture, FolderLinksCannotLeadAChangeOutsideTheWindowsFolder)
 
     for (bool dryRun : {true, false}) {
         SCOPED_TRACE(dryRun ? "dry run" : "real run");
-        changes.clear();
-        DriverChange change;
-        change.setDryRun(dryRun);
-        watch(change);
-        change.UninstallOldDriver();
-        change.DeleteOldDriverFiles();
-        change.InstallNewDriverFiles();
+        runAllSteps(dryRun);
         const std::string refused = ": its real place is outside the Windows folder";
         EXPECT_THAT(changes, ElementsAre(
             "failed " + windowsFile("INF/linkdir/linked.inf") + refused,

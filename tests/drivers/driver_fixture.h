@@ -174,6 +174,19 @@ protected:
         change.setChangeReport([this](const DriverChangeEvent& e) { changes.push_back(changeLine(e)); });
     }
 
+    // The page's three steps, as a dry run or a real one: the lines they report.
+    std::vector<std::string> runAllSteps(bool dryRun)
+    {
+        changes.clear();
+        DriverChange change;
+        change.setDryRun(dryRun);
+        watch(change);
+        change.UninstallOldDriver();
+        change.DeleteOldDriverFiles();
+        change.InstallNewDriverFiles();
+        return changes;
+    }
+
     scratch::TempDir dir;
     scratch::ScopedEnv host{"TARVO_HOST", dir.file("host")};
     std::vector<std::string> changes;
