@@ -107,6 +107,15 @@ protected:
         EXPECT_EQ(shown.bar, bar) << where;
     }
 
+    // The station serves that row alone (workers sharing a virtual clock would move each other's
+    // time-outs).
+    void serveOnlyRow(int row)
+    {
+        std::array<bool, StationRowCount + 1> served{};
+        served[row] = true;
+        station_.serveOnly(served);
+    }
+
     ProductionStation station_{testFinder};
     OsFlavorRecord savedOs_;
 };
@@ -407,9 +416,7 @@ TEST_F(StationTest, WholeRunThroughTheStation)
     auto& modem = ports.add("COM4");
     upload_test::JoinWorkersOnExit joinWorkers;
 
-    std::array<bool, StationRowCount + 1> served{};
-    served[4] = true;
-    station_.serveOnly(served);
+    serveOnlyRow(4);
     station_.startAllPorts();
     EXPECT_TRUE(station_.busy(4));
     station_.requestExit();
@@ -500,9 +507,7 @@ TEST_F(StationTest, PlugStormEndingOnAnArrivalUpgradesThePresentModem)
     modemsim::SimulatedPorts ports;
     auto& modem = ports.add("COM3");
     upload_test::JoinWorkersOnExit joinWorkers;
-    std::array<bool, StationRowCount + 1> served{};
-    served[3] = true;
-    station_.serveOnly(served);
+    serveOnlyRow(3);
 
     std::vector<int32_t> reasons;
     for (int round = 0; round < 5; ++round) {
