@@ -498,43 +498,47 @@ TEST_F(StationTest, ArrivalAfterAPullStartsOnceTheOldWorkerIsCollected)
     EXPECT_FALSE(station_.busy(3));
 }
 
-// Real workers: a plug storm on one port that ends on an arrival leaves the modem upgraded; the
-// runs cut short by a removal say the modem was pulled out.
+// Real workers: a plug storm on one port (a new modem each time, pulled out at once) that ends
+// on an arrival leaves the modem present upgraded; no run cut short says a user stopped it.
 TEST_F(StationTest, PlugStormEndingOnAnArrivalUpgradesThePresentModem)
 {
     platform::ScopedVirtualClock clock;
     auto image = writeFirmware(3000);
     modemsim::SimulatedPorts ports;
-    auto& modem = ports.add("COM3");
     upload_test::JoinWorkersOnExit joinWorkers;
     serveOnlyRow(3);
 
     std::vector<int32_t> reasons;
-    for (int round = 0; round < 5; ++round) {
-        station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface));
-        station_.deviceChange(event(platform::DbtDeviceRemoveComplete, ModemInterface));
-        station_.tick();
-        if (station_.lastPoll(3).workerEnded) {
+    auto collect = [&] {
+        if (station_.lastPoll(3).workerEnded && uploadJobs[3].phase.load() == Failed) {
             reasons.push_back(uploadJobs[3].failReason.load());
         }
+    };
+    for (int round = 0; round < 5; ++round) {
+        ports.add("COM3");
+        station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface));
+        ports.remove("COM3");
+        station_.deviceChange(event(platform::DbtDeviceRemoveComplete, ModemInterface));
+        station_.tick();
+        collect();
     }
+    auto& present = ports.add("COM3");
     station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface));
     station_.requestExit();
     int ticks = 0;
     while (station_.tick() == TickOutcome::Polled) {
-        if (station_.lastPoll(3).workerEnded && uploadJobs[3].phase.load() == Failed) {
-            reasons.push_back(uploadJobs[3].failReason.load());
-        }
+        collect();
         station_.startWaitingArrivals();
         ASSERT_LT(++ticks, 20000);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_EQ(uploadJobs[3].phase.load(), Succeeded);
     EXPECT_EQ(station_.display(3).lamp, IconLampDone);
-    ASSERT_FALSE(modem.images().empty());
-    EXPECT_EQ(modem.images().back().trimmed(image.size()), image);
+    ASSERT_EQ(present.images().size(), 1u);
+    EXPECT_EQ(present.images()[0].trimmed(image.size()), image);
+    EXPECT_FALSE(reasons.empty());
     for (int32_t reason : reasons) {
-        EXPECT_EQ(uploadReasonText(reason, {}), "the modem was pulled out (its USB device was removed)");
+        EXPECT_NE(reason, ReasonStopped) << uploadReasonText(reason, {});
     }
 }
 
