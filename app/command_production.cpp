@@ -24,7 +24,6 @@
 #include "app/commands.h"
 #include "app/interrupts.h"
 #include "app/startup.h"
-#include "config/program_state.h"
 #include "config/firmware_config.h"
 #include "platform/clock.h"
 #include "platform/device_notify.h"
@@ -169,8 +168,8 @@ public:
             }
             collect();
             showProgress(false);
-            if (watch_ && OsFlavor.IsWin9x != 0 && !station_.listening()) {
-                listenForDevices();
+            if (toldNotListening_ && !station_.listening()) {
+                listenForDevices();  // the registration failed: try again
             }
         }
         endTerminalBlock();

@@ -126,8 +126,8 @@ bool ProductionDialog::pollRows()
     // A modem plugged in while its row's pulled modem was still being stopped starts now that
     // the old worker has been collected; the next tick shows it.
     station_.startWaitingArrivals();
-    if (OsFlavor.IsWin9x != 0 && !station_.listening()) {
-        listenForDevices();
+    if (toldNotListening_ && !station_.listening()) {
+        listenForDevices();  // the registration failed: try again
     }
     return true;
 }

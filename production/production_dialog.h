@@ -83,7 +83,7 @@ private:
     ProductionStation station_;
     RowDisplay drawn_[StationRowCount + 1];  // what each row's controls show now
     platform::Ticks lastPoll_ = 0;           // when the rows were last polled
-    bool toldNotListening_ = false;          // the failed registration's message box was shown
+    bool toldNotListening_ = false;          // the registration failed (and its box was shown)
 };
 
 // Runs the production dialog modally (start-up in production mode); without a window backend it
