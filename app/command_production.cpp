@@ -6,15 +6,17 @@
 //
 // Without --watch it ends one tick after the last started worker has ended ("Exit when
 // appropriate" pressed at once) and prints one result per listed port in port order. With
-// --watch it runs until SIGINT or SIGTERM, listens for USB modems on the 9x family, and prints a
-// result each time a worker ends. Signals stop every worker through keepRunning, never by
-// killing a thread.
+// --watch it runs until SIGINT or SIGTERM, listens for USB modems on the 9x family (saying so,
+// and when it cannot, why, trying again every tick), and prints a result each time a worker
+// ends; each arrival it does not act on gets a line on stderr saying why. Device events are
+// handled one at a time between the ticks and the signal checks, from a bounded queue. Signals
+// stop every worker through keepRunning, never by killing a thread; the last table then shows
+// each row's final state.
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +30,7 @@
 #include "platform/com_port_name.h"
 #include "platform/console.h"
 #include "platform/serial_device.h"
+#include "production/device_event_queue.h"
 #include "production/station.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
@@ -55,6 +58,7 @@ constexpr const char* LampSucceededWord = "succeeded";
 constexpr const char* LampFailedWord = "failed";
 
 constexpr int StepCount = 3;
+constexpr const char* StopHintText = "Tarvo32 production: Ctrl-C or SIGTERM ends the station\n";
 constexpr double MillisecondsPerSecond = 1000.0;
 
 std::string portName(int port)
@@ -66,27 +70,6 @@ bool hasPortEntry(int port)
 {
     return platform::systemPortExists(portName(port));
 }
-
-// Device events from the listener thread, handed to the main loop (the station's UI thread).
-class DeviceEventQueue {
-public:
-    void push(const platform::DeviceChange& change)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(change);
-    }
-    std::vector<platform::DeviceChange> take()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<platform::DeviceChange> taken;
-        taken.swap(events_);
-        return taken;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<platform::DeviceChange> events_;
-};
 
 // One listed port as the command line follows it.
 struct PortState {
@@ -129,18 +112,10 @@ public:
         }
         station_.serveOnly(served);
 
-        if (watch_) {
-            platform::DeviceNotifyFailure why;
-            DeviceListening listening = station_.listenForDevices(
-                [this](const platform::DeviceChange& change) { events_.push(change); }, &why);
-            if (listening == DeviceListening::Failed) {
-                std::fprintf(stderr, "Tarvo32 production: cannot listen for USB modems: %s\n", why.text.c_str());
-                return FailedExitStatus;
-            }
-            if (listening == DeviceListening::NotNeeded) {
-                std::fputs("Tarvo32 production: the NT family sends no USB modem events; "
-                           "only the listed ports are started\n", stderr);
-            }
+        if (watch_ && listenForDevices() == DeviceListening::NotNeeded) {
+            std::fputs("Tarvo32 production: the NT family sends no USB modem events; "
+                       "only the listed ports are started\n", stderr);
+            std::fputs(StopHintText, stderr);
         }
 
         for (PortState& p : ports_) {
@@ -193,12 +168,39 @@ public:
             }
             collect();
             showProgress(false);
+            if (toldNotListening_ && !station_.listening()) {
+                listenForDevices();  // the registration failed: try again
+            }
         }
         endTerminalBlock();
         return finish();
     }
 
 private:
+    // Registers for USB modems' events; says on stderr that it listens and how to stop, or why
+    // it cannot (once: every tick tries again).
+    DeviceListening listenForDevices()
+    {
+        platform::DeviceNotifyFailure why;
+        DeviceListening listening = station_.listenForDevices(
+            [this](const platform::DeviceChange& change) { events_.push(change); }, &why);
+        if (listening == DeviceListening::Failed && !toldNotListening_) {
+            toldNotListening_ = true;
+            std::fprintf(stderr, "Tarvo32 production: cannot listen for USB modems: %s; trying again every %.1f s\n",
+                         deviceListeningFailureText(why).c_str(), StationPollPeriodMs / MillisecondsPerSecond);
+            std::fputs(StopHintText, stderr);
+        } else if (listening == DeviceListening::Registered) {
+            std::fputs(toldNotListening_ ? "Tarvo32 production: listening for USB modems now\n"
+                                         : "Tarvo32 production: listening for USB modems\n",
+                       stderr);
+            if (!toldNotListening_) {
+                std::fputs(StopHintText, stderr);
+            }
+        }
+        std::fflush(stderr);
+        return listening;
+    }
+
     bool anyRunning() const
     {
         return std::any_of(ports_.begin(), ports_.end(), [](const PortState& p) { return p.started && !p.ended; });
@@ -228,36 +230,66 @@ private:
         return nullptr;
     }
 
-    // One poll period, in short steps: false when an interrupt came. Device events are handled
-    // here as they come, as the dialog handles them between its timer ticks.
+    // One poll period: false when an interrupt came. Device events are handled here one at a
+    // time as they come, as the dialog handles them between its timer ticks; the signal and the
+    // period's end are checked between any two, so a flood delays neither.
     bool waitOneTick(const InterruptWatch& interrupts)
     {
-        for (uint32_t slept = 0; slept < StationPollPeriodMs; slept += EventCheckMs) {
+        const platform::Ticks start = platform::tickCount();
+        for (;;) {
             if (interrupts.requested()) {
                 return false;
             }
-            for (const platform::DeviceChange& change : events_.take()) {
-                DeviceAction action = station_.deviceChange(change);
-                PortState* p = stateOf(action.port);
-                if (p && action.kind == DeviceAction::Started) {
-                    markStarted(*p);
-                    showProgress(false);
-                }
+            uint32_t elapsed = platform::elapsedSince(start);
+            if (elapsed >= StationPollPeriodMs) {
+                return true;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(EventCheckMs));
+            if (uint64_t dropped = events_.takeDropped()) {
+                std::fprintf(stderr, "%s\n", droppedDeviceEventsText(dropped).c_str());
+            }
+            platform::DeviceChange change;
+            if (events_.pop(&change)) {
+                handleDeviceChange(change);
+                continue;
+            }
+            uint32_t left = StationPollPeriodMs - elapsed;
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, EventCheckMs)));
         }
-        return true;
+    }
+
+    void handleDeviceChange(const platform::DeviceChange& change)
+    {
+        DeviceAction action = station_.deviceChange(change);
+        std::string ignored = ignoredArrivalText(action);
+        if (!ignored.empty()) {
+            std::fprintf(stderr, "%s\n", ignored.c_str());
+        }
+        PortState* p = stateOf(action.port);
+        if (p && action.kind == DeviceAction::Started) {
+            markStarted(*p);
+            showProgress(false);
+        }
     }
 
     void collect()
     {
         for (PortState& p : ports_) {
             const RowPoll& poll = station_.lastPoll(p.row);
+            if (poll.started) {
+                markStarted(p);
+            }
             if (p.started && !p.ended && poll.phase <= Transferring) {
                 p.furthestPhase = std::max(p.furthestPhase, poll.phase);
             }
             if (poll.workerEnded && p.started && !p.ended) {
                 ended(p, poll.phase, poll.sentBytes, poll.totalBytes);
+            }
+        }
+        // A modem plugged in while the row's pulled modem was being stopped: its run starts now
+        // that the old one's result is out.
+        for (int port : station_.startWaitingArrivals()) {
+            if (PortState* p = stateOf(port)) {
+                markStarted(*p);
             }
         }
     }
@@ -282,7 +314,8 @@ private:
         }
     }
 
-    // Signals: every worker is asked to stop and joined; their outcomes are what they wrote.
+    // Signals: every worker is asked to stop and joined; their outcomes are what they wrote,
+    // and their rows show them as the poll that collects a worker would.
     void stopEverything()
     {
         std::vector<PortState*> running;
@@ -294,10 +327,10 @@ private:
         station_.stopListening();
         station_.stopAllWorkers();
         for (PortState* p : running) {
-            const UploadJob& job = uploadJobs[FirstProductionJob + p->row - 1];
-            ended(*p, job.phase.load(std::memory_order_relaxed), job.sentBytes.load(std::memory_order_relaxed),
-                  job.totalBytes.load(std::memory_order_relaxed));
+            const RowPoll& poll = station_.lastPoll(p->row);
+            ended(*p, poll.phase, poll.sentBytes, poll.totalBytes);
         }
+        showProgress(false);
     }
 
     int finish()
@@ -343,11 +376,11 @@ private:
             std::snprintf(line, sizeof line, "%-5s %s", portName(p.port).c_str(), AbsentWord);
             return line;
         }
+        // The bytes are those the percentage stands for, so the line never contradicts itself.
         const RowDisplay& display = station_.display(p.row);
-        const UploadJob& job = uploadJobs[FirstProductionJob + p.row - 1];
         std::snprintf(line, sizeof line, "%-5s %-9s step %d/%d %4s  %u of %u bytes", portName(p.port).c_str(),
-                      lampWords(p), stepsShown(display), StepCount, display.percentText.c_str(),
-                      job.sentBytes.load(std::memory_order_relaxed), job.totalBytes.load(std::memory_order_relaxed));
+                      lampWords(p), stepsShown(display), StepCount, display.percentText.c_str(), display.sentBytes,
+                      display.totalBytes);
         return line;
     }
 
@@ -410,7 +443,7 @@ private:
         const UploadJob& job = uploadJobs[FirstProductionJob + p.row - 1];
         std::printf("{\"event\":\"progress\",\"port\":\"%s\",\"phase\":%d,\"percent\":%d,\"sent\":%u,\"total\":%u}\n",
                     portName(p.port).c_str(), job.phase.load(std::memory_order_relaxed), display.bar,
-                    job.sentBytes.load(std::memory_order_relaxed), job.totalBytes.load(std::memory_order_relaxed));
+                    display.sentBytes, display.totalBytes);
         std::fflush(stdout);
     }
 
@@ -449,6 +482,7 @@ private:
     ProductionStation station_;
     std::vector<PortState> ports_;
     int drawnLines_ = 0;
+    bool toldNotListening_ = false;  // the failed registration was reported
 };
 
 }  // namespace

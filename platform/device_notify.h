@@ -9,12 +9,13 @@
 // the event word, one blank, the class identifier in braces, one blank, and the interface name to
 // the end of the datagram (a single line feed ending it, with or without a carriage return before
 // it, is not part of the name; a zero byte ends the name as it ends a Windows string). Events of
-// another class and datagrams of any other shape are dropped. The class identifier is compared
-// without regard to case.
+// another class are passed on marked otherClass (the owner says why it ignores them); datagrams
+// of any other shape are dropped. The class identifier is compared without regard to case.
 //
-// A socket file left by a station that is gone (nothing answers on it) is replaced; one that a
-// live station holds makes the registration fail with DeviceNotifyInUse. Unregistering stops the
-// listener and removes the socket file.
+// The socket file is readable and writable by its owner only, whatever the umask: no other user
+// can send events. A socket file left by a station that is gone (nothing answers on it) is
+// replaced; one that a live station holds makes the registration fail with DeviceNotifyInUse.
+// Unregistering stops the listener and removes the socket file.
 //
 // On Windows a registration is RegisterDeviceNotificationA on a hidden message-only window that a
 // listener thread of its own owns and pumps; the device-change message's interface broadcasts of
@@ -44,6 +45,9 @@ struct DeviceChange {
     uint32_t event = 0;       // DbtDeviceArrival or DbtDeviceRemoveComplete
     uint32_t deviceType = 0;  // DbtDevtypDeviceInterface
     std::string name;         // the device interface's name, e.g. \\?\NLUSBMDM#...\0807060504030201
+    // An event of another device-interface class than the one registered for. The local socket
+    // passes these on so that the owner can say why it ignores them; Windows never sends them.
+    bool otherClass = false;
 };
 
 using DeviceChangeHandler = std::function<void(const DeviceChange&)>;
@@ -73,7 +77,8 @@ bool unregisterDeviceNotification(DeviceNotifyHandle handle);
 // The socket path: $TARVO_HOST/devnotify.
 std::string deviceNotifySocketPath();
 
-// Reads one datagram; true and *change filled when it is an event of the class.
+// Reads one datagram; true and *change filled when it is an event, of the class or (otherClass
+// set) of another.
 bool parseDeviceDatagram(const char* data, size_t size, const std::string& classGuid, DeviceChange* change);
 
 }  // namespace platform

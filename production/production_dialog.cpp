@@ -1,6 +1,7 @@
 #include "production/production_dialog.h"
 
 #include <cstdio>
+#include <string>
 
 #include "resources/about_box.h"
 #include "config/program_state.h"
@@ -72,20 +73,35 @@ bool ProductionDialog::onInitDialog()
         }
     }
 
-    // The listener thread only queues the event and posts; the window id is fixed while it runs.
-    const WindowId window = handle();
-    station_.listenForDevices(
-        [this, window](const platform::DeviceChange& change) {
-            {
-                std::lock_guard<std::mutex> lock(eventsMutex_);
-                events_.push_back(change);
-            }
-            postMessageFromAnyThread(window, PostedMessage{WmDeviceChange, change.event, 0});
-        },
-        nullptr);
-
     setTimer(StationTimerId, StationPollPeriodMs);
+    lastPoll_ = platform::tickCount();
+    listenForDevices();
     return true;
+}
+
+void ProductionDialog::listenForDevices()
+{
+    // The listener thread only queues the event and, when the queue was empty, posts; the window
+    // id is fixed while it runs.
+    const WindowId window = handle();
+    platform::DeviceNotifyFailure why;
+    DeviceListening result = station_.listenForDevices(
+        [this, window](const platform::DeviceChange& change) {
+            if (events_.push(change)) {
+                postMessageFromAnyThread(window, PostedMessage{WmDeviceChange, change.event, 0});
+            }
+        },
+        &why);
+    if (result == DeviceListening::Failed && !toldNotListening_) {
+        // Said once; the ticks go on trying (they may fire while the box is up).
+        toldNotListening_ = true;
+        std::string reason = deviceListeningFailureText(why);
+        std::fprintf(stderr, "Tarvo32: cannot listen for USB modems: %s; trying again every %.1f s\n", reason.c_str(),
+                     StationPollPeriodMs / 1000.0);
+        messageBox(NotListeningTextStart + reason + NotListeningTextEnd, MessageBoxIcon::Exclamation);
+    } else if (result == DeviceListening::Registered && toldNotListening_) {
+        std::fputs("Tarvo32: listening for USB modems now\n", stderr);
+    }
 }
 
 void ProductionDialog::onTimer(int timerId)
@@ -93,14 +109,27 @@ void ProductionDialog::onTimer(int timerId)
     if (timerId != StationTimerId) {
         return;
     }
+    pollRows();
+}
+
+bool ProductionDialog::pollRows()
+{
+    lastPoll_ = platform::tickCount();
     if (station_.tick() == TickOutcome::Ended) {
         killTimer(StationTimerId);
         endDialog(IdOk);
-        return;
+        return false;
     }
     for (int row = 1; row <= StationRowCount; ++row) {
         drawRow(row, false);
     }
+    // A modem plugged in while its row's pulled modem was still being stopped starts now that
+    // the old worker has been collected; the next tick shows it.
+    station_.startWaitingArrivals();
+    if (toldNotListening_ && !station_.listening()) {
+        listenForDevices();  // the registration failed: try again
+    }
+    return true;
 }
 
 void ProductionDialog::drawRow(int row, bool everything)
@@ -153,17 +182,29 @@ void ProductionDialog::onUserMessage(const PostedMessage& message)
     if (message.message != WmDeviceChange) {
         return;
     }
-    platform::DeviceChange change;
-    {
-        std::lock_guard<std::mutex> lock(eventsMutex_);
-        if (events_.empty()) {
-            return;
-        }
-        change = std::move(events_.front());
-        events_.pop_front();
+    if (uint64_t dropped = events_.takeDropped()) {
+        std::fprintf(stderr, "%s\n", droppedDeviceEventsText(dropped).c_str());
     }
-    // The row shows the start or the stop on the next tick.
-    station_.deviceChange(change);
+    platform::DeviceChange change;
+    for (int handled = 0; handled < DeviceEventsPerMessage; ++handled) {
+        if (!events_.pop(&change)) {
+            return;  // the next event posts again
+        }
+        // The row shows the start or the stop on the next tick.
+        std::string ignored = ignoredArrivalText(station_.deviceChange(change));
+        if (!ignored.empty()) {
+            std::fprintf(stderr, "%s\n", ignored.c_str());
+        }
+        // Posted messages come before timers: under a flood the poll is run from here.
+        if (platform::elapsedSince(lastPoll_) >= StationPollPeriodMs) {
+            setTimer(StationTimerId, StationPollPeriodMs);
+            if (!pollRows()) {
+                return;
+            }
+        }
+    }
+    // More may wait: handle them after whatever else is queued for the window.
+    postMessage(WmDeviceChange);
 }
 
 void ProductionDialog::onSysCommand(uint32_t command)
@@ -182,10 +223,7 @@ void ProductionDialog::onDestroy()
 {
     killTimer(StationTimerId);
     station_.stopListening();
-    {
-        std::lock_guard<std::mutex> lock(eventsMutex_);
-        events_.clear();
-    }
+    events_.clear();
     station_.stopAllWorkers();
 }
 

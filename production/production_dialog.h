@@ -11,31 +11,38 @@
 // pressed (both buttons then grey for good), or on "Shutdown" answered Yes.
 //
 // On the 9x family the dialog registers for the USB modems' device notifications; the listener
-// thread queues each event and posts the device-change message to the window, so arrivals and
-// removals are handled on the UI thread in the order they came. Nothing is registered on the NT
-// family. When the window goes, the registration is withdrawn (its socket removed) and every
-// worker still running is asked to stop through keepRunning and joined: no thread is killed, so
-// every port and file is closed.
+// thread queues each event (production/device_event_queue.h: bounded, storms coalesced) and posts
+// the device-change message when the queue was empty, so arrivals and removals are handled on the
+// UI thread in the order they came. The message handles a few events at a time and posts itself
+// again while more wait; a flood of them, which the window system serves before any timer, never
+// starves the rows' poll: the handler polls itself once a period has passed without one (and sets
+// the timer afresh). Nothing is registered on the NT family. When the window goes, the
+// registration is withdrawn (its socket removed) and every worker still running is asked to stop
+// through keepRunning and joined: no thread is killed, so every port and file is closed.
+//
+// When the registration fails, a message box says why once (another station listens on this
+// machine, or device events are not available) and every tick tries again until it succeeds.
+// Each arrival the station ignores gets one line on stderr with the reason.
 //
 // Results: run() returns IdOk. A worker that cannot be started leaves its row idle; a failed
-// upload shows only as the dark-blue lamp; a failed registration leaves the dialog without device
-// events (the command line says why; the dialog has no messages of its own for it).
+// upload shows only as the dark-blue lamp.
 // Thread rule: UI thread only, except the device-notification handler, which only queues and
 // posts.
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <mutex>
 
+#include "platform/clock.h"
 #include "platform/device_notify.h"
 #include "platform/ui/window.h"
+#include "production/device_event_queue.h"
 #include "production/station.h"
 #include "resources/dialogs.h"
 
 constexpr uint32_t WmDeviceChange = 0x0219;     // WM_DEVICECHANGE: wParam the event, data queued
 constexpr uint32_t SysCommandShutdown = 1000;  // system-menu item "Shutdown"
 constexpr uint32_t SysCommandAbout = 16;       // system-menu item of the About box
+constexpr int DeviceEventsPerMessage = 16;     // events one device-change message handles at most
 
 // Row k's controls (1 to 8); false for any other row number.
 bool stationRowControls(int row, StationRowIds* ids);
@@ -49,6 +56,7 @@ public:
 
     const ProductionStation& station() const { return station_; }
     bool listening() const { return station_.listening(); }
+    size_t deviceEventsWaiting() const { return events_.size(); }
 
 protected:
     bool onInitDialog() override;
@@ -63,13 +71,19 @@ protected:
 private:
     // Draws row k as the station shows it, touching only the controls that differ.
     void drawRow(int row, bool everything);
+    // The tick's work: the station's tick, the rows drawn, waiting arrivals started; the
+    // registration tried again while it fails. False when the dialog ended.
+    bool pollRows();
+    // Registers for device events; on the first failure a message box says why.
+    void listenForDevices();
 
     // Device events on their way from the listener thread; declared before the station, whose
     // end stops the listener.
-    std::mutex eventsMutex_;
-    std::deque<platform::DeviceChange> events_;
+    DeviceEventQueue events_;
     ProductionStation station_;
     RowDisplay drawn_[StationRowCount + 1];  // what each row's controls show now
+    platform::Ticks lastPoll_ = 0;           // when the rows were last polled
+    bool toldNotListening_ = false;          // the registration failed (and its box was shown)
 };
 
 // Runs the production dialog modally (start-up in production mode); without a window backend it

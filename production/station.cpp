@@ -20,6 +20,11 @@ constexpr const char* PortPrefix = "COM";
 constexpr const char* LabelSuffix = ":";
 constexpr const char* ShiftedLabelPrefix = "COM1";  // the template's "COM11:" to "COM18:"
 
+constexpr const char* IgnoredArrivalPrefix = "Tarvo32: USB modem ";
+constexpr const char* IgnoredArrivalMiddle = " plugged in, ignored: ";
+constexpr const char* OtherStationText = "another station listens for USB modems on this machine";
+constexpr const char* NoDeviceEventsText = "device events are not available";
+
 UploadJob& recordOf(int row)
 {
     return uploadJobs[FirstProductionJob + row - 1];
@@ -160,13 +165,34 @@ bool ProductionStation::idle() const
 
 TickOutcome ProductionStation::tick()
 {
+    std::array<bool, StationRowCount + 1> started{};
+    for (int port : startWaitingArrivals()) {
+        started[productionJobIndex(port) - FirstProductionJob + 1] = true;
+    }
     if (exitWhenIdle_ != 0 && idle()) {
         return TickOutcome::Ended;
     }
     for (int row = 1; row <= StationRowCount; ++row) {
         polls_[row] = pollRow(row);
+        polls_[row].started = started[row];
     }
     return TickOutcome::Polled;
+}
+
+std::vector<int> ProductionStation::startWaitingArrivals()
+{
+    std::vector<int> started;
+    for (int row = 1; row <= StationRowCount; ++row) {
+        if (!waiting_[row] || busy(row)) {
+            continue;
+        }
+        waiting_[row] = false;
+        recordOf(row).keepRunning.store(1, relaxed);
+        if (startPortWorker(rowPort(row))) {
+            started.push_back(rowPort(row));
+        }
+    }
+    return started;
 }
 
 RowPoll ProductionStation::pollRow(int row)
@@ -219,6 +245,8 @@ RowPoll ProductionStation::pollRow(int row)
         showSteps(display, result.phase == AwaitingReceiver ? StepsOfAwaiting : StepsOfPreparing);
         display.percentText = RowIdlePercentText;
         display.bar = 0;
+        display.sentBytes = 0;
+        display.totalBytes = job.totalBytes.load(relaxed);
         break;
     case Transferring:
         blinkLamp(display, job);
@@ -245,6 +273,16 @@ RowPoll ProductionStation::pollRow(int row)
             } else if (view.changed) {
                 display.percentText = percentText(view.percent);
                 display.bar = view.percent;
+                display.sentBytes = view.sentBytes;
+                display.totalBytes = view.totalBytes;
+            } else if (job.percent == job.shownPercent && display.percentText != AllAcknowledgedText) {
+                // Later bytes that still give the percentage shown.
+                display.sentBytes = view.sentBytes;
+                display.totalBytes = view.totalBytes;
+            }
+            if (view.allAcknowledged) {
+                display.sentBytes = view.totalBytes;
+                display.totalBytes = view.totalBytes;
             }
         }
     }
@@ -253,20 +291,29 @@ RowPoll ProductionStation::pollRow(int row)
     // or the row would blink for ever and an exit never come. Once joined its fields are final:
     // green only when every byte was acknowledged.
     if (job.threadHandle != nullptr && job.threadEnded.load(std::memory_order_acquire) != 0 && ended()) {
-        uint32_t total = job.totalBytes.load(relaxed);
-        bool allAcknowledged = total != 0 && job.sentBytes.load(relaxed) == total;
-        if (job.phase.load(relaxed) == Succeeded && allAcknowledged) {
-            display.lamp = IconLampDone;
-            display.percentText = AllAcknowledgedText;
-            display.bar = AllAcknowledgedBar;
-        } else {
-            display.lamp = IconLampIdle;
-        }
+        showCollected(row);
     }
     if (result.workerEnded) {
         result.phase = job.phase.load(relaxed);
     }
     return finish();
+}
+
+void ProductionStation::showCollected(int row)
+{
+    const UploadJob& job = recordOf(row);
+    RowDisplay& display = displays_[row];
+    uint32_t total = job.totalBytes.load(relaxed);
+    bool allAcknowledged = total != 0 && job.sentBytes.load(relaxed) == total;
+    if (job.phase.load(relaxed) == Succeeded && allAcknowledged) {
+        display.lamp = IconLampDone;
+        display.percentText = AllAcknowledgedText;
+        display.bar = AllAcknowledgedBar;
+        display.sentBytes = total;
+        display.totalBytes = total;
+    } else {
+        display.lamp = IconLampIdle;
+    }
 }
 
 DeviceListening ProductionStation::listenForDevices(platform::DeviceChangeHandler handler,
@@ -296,21 +343,46 @@ DeviceAction ProductionStation::deviceChange(const platform::DeviceChange& chang
     if (OsFlavor.IsWin9x == 0 || change.deviceType != platform::DbtDevtypDeviceInterface) {
         return action;
     }
-    std::string key = deviceKeyOf(change.name);
+    action.key = deviceKeyOf(change.name);
+    auto ignore = [&](DeviceAction::Why why) {
+        action.kind = DeviceAction::Ignored;
+        action.why = why;
+        return action;
+    };
     if (change.event == platform::DbtDeviceArrival) {
-        int port = finder_(key, UsbArrival);
-        if (port != 0 && serves(port)) {
-            action.port = port;
-            uploadJobs[productionJobIndex(port)].keepRunning.store(1, relaxed);
+        if (change.otherClass) {
+            return ignore(DeviceAction::OtherClass);
+        }
+        int port = finder_(action.key, UsbArrival);
+        action.port = port;
+        if (port == 0) {
+            return ignore(DeviceAction::NoPortFound);
+        }
+        if (!serves(port)) {
+            return ignore(DeviceAction::NotServed);
+        }
+        int row = productionJobIndex(port) - FirstProductionJob + 1;
+        UploadJob& job = recordOf(row);
+        if (job.threadHandle == nullptr) {
+            waiting_[row] = false;
+            job.keepRunning.store(1, relaxed);
             if (startPortWorker(port)) {
                 action.kind = DeviceAction::Started;
             }
+        } else if (job.keepRunning.load(relaxed) == 0 || job.threadEnded.load(std::memory_order_acquire) != 0) {
+            // The pulled modem's worker is on its way out; keepRunning stays 0 so that it does
+            // not go on with the new modem's port.
+            waiting_[row] = true;
+            action.kind = DeviceAction::Waiting;
+        } else {
+            return ignore(DeviceAction::RowBusy);
         }
-    } else if (change.event == platform::DbtDeviceRemoveComplete) {
-        int port = finder_(key, UsbRemoval);
+    } else if (change.event == platform::DbtDeviceRemoveComplete && !change.otherClass) {
+        int port = finder_(action.key, UsbRemoval);
         if (port != 0 && serves(port)) {
             action.port = port;
             action.kind = DeviceAction::Stopped;
+            waiting_[productionJobIndex(port) - FirstProductionJob + 1] = false;
             stopProductionPort(port);
         }
     }
@@ -319,5 +391,60 @@ DeviceAction ProductionStation::deviceChange(const platform::DeviceChange& chang
 
 void ProductionStation::stopAllWorkers()
 {
+    std::array<bool, StationRowCount + 1> held{};
+    for (int row = 1; row <= StationRowCount; ++row) {
+        held[row] = busy(row);
+    }
+    waiting_.fill(false);
     killWorkers(FirstProductionJob, LastProductionJob);
+    for (int row = 1; row <= StationRowCount; ++row) {
+        if (!held[row]) {
+            continue;
+        }
+        const RowDisplay before = displays_[row];
+        showCollected(row);
+        const UploadJob& job = recordOf(row);
+        RowPoll& poll = polls_[row];
+        poll = RowPoll{};
+        poll.displayChanged = !(displays_[row] == before);
+        poll.workerEnded = true;
+        poll.phase = job.phase.load(relaxed);
+        poll.sentBytes = job.sentBytes.load(relaxed);
+        poll.totalBytes = job.totalBytes.load(relaxed);
+    }
+}
+
+std::string ignoredArrivalText(const DeviceAction& action)
+{
+    if (action.kind != DeviceAction::Ignored) {
+        return std::string();
+    }
+    const std::string port = PortPrefix + std::to_string(action.port);
+    std::string why;
+    switch (action.why) {
+    case DeviceAction::OtherClass:
+        why = std::string("a modem of another device class than this station's ") + usbModemClass();
+        break;
+    case DeviceAction::NoPortFound:
+        why = "no port of the station found for it (COM" + std::to_string(FirmwareConfig.ComBase) + " to COM" +
+              std::to_string(FirmwareConfig.ComBase + StationRowCount - 1) + ")";
+        break;
+    case DeviceAction::NotServed: why = port + " is not one of the ports this station serves"; break;
+    case DeviceAction::RowBusy: why = port + " is still busy with an upload"; break;
+    case DeviceAction::NoReason: break;
+    }
+    // The key comes from outside: only its printable characters are shown.
+    std::string key;
+    for (char c : action.key) {
+        key += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return IgnoredArrivalPrefix + key + IgnoredArrivalMiddle + why;
+}
+
+std::string deviceListeningFailureText(const platform::DeviceNotifyFailure& why)
+{
+    if (why.error == platform::DeviceNotifyError::InUse) {
+        return OtherStationText;
+    }
+    return why.text.empty() ? std::string(NoDeviceEventsText) : NoDeviceEventsText + std::string(" (") + why.text + ")";
 }

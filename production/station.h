@@ -23,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/device_notify.h"
 #include "upload/upload_job.h"
@@ -46,6 +47,11 @@ struct RowDisplay {
     std::array<int32_t, 3> steps{};      // IconStepDone or IconStepPending each
     std::string percentText = RowIdlePercentText;
     int bar = 0;                         // 0 to 100
+    // The bytes the percentage stands for: those it was computed from, or later ones that give
+    // the same percentage; every byte of the total with "100%". A line that shows both never
+    // contradicts itself (a failed row keeps both as last shown).
+    uint32_t sentBytes = 0;
+    uint32_t totalBytes = 0;
 
     bool operator==(const RowDisplay&) const = default;
 };
@@ -54,6 +60,7 @@ RowDisplay idleRowDisplay();
 // What one poll of a row found besides the display.
 struct RowPoll {
     bool displayChanged = false;  // the row's display differs from before the poll
+    bool started = false;         // the tick started an arrival that waited for the row (below)
     bool workerEnded = false;     // this poll collected the row's worker (its outcome is phase)
     int32_t phase = 0;            // read on this poll
     uint32_t sentBytes = 0;
@@ -73,9 +80,27 @@ enum class DeviceListening {
 
 // What a device event did.
 struct DeviceAction {
-    enum Kind { None, Started, Stopped } kind = None;
-    int port = 0;  // the port the event was found to concern (0: none)
+    enum Kind {
+        None,     // not an event the station handles (another family, type or event, a removal
+                  // of a modem it does not know)
+        Started,  // an arrival started its row
+        Waiting,  // an arrival for a row whose pulled modem's worker is ending: it starts as
+                  // soon as that worker is collected
+        Stopped,  // a removal stopped its row
+        Ignored,  // an arrival the station does not act on (why says why)
+    } kind = None;
+    enum Why { NoReason, OtherClass, NoPortFound, NotServed, RowBusy } why = NoReason;
+    int port = 0;     // the port the event was found to concern (0: none)
+    std::string key;  // the event's device key
 };
+
+// The one stderr line for an ignored arrival: "Tarvo32: USB modem 0807060504030201 plugged in,
+// ignored: COM3 is still busy with an upload"; empty for any other action.
+std::string ignoredArrivalText(const DeviceAction& action);
+
+// Why the registration for device events failed, for the operator: another station listens on
+// this machine, or device events are not available (with the platform's words).
+std::string deviceListeningFailureText(const platform::DeviceNotifyFailure& why);
 
 // The USB port finder: findUsbModemPort's role (device key, UsbArrival or UsbRemoval) -> port.
 using UsbPortFinder = int32_t (*)(const std::string& deviceKey, int32_t direction);
@@ -109,10 +134,16 @@ public:
     void requestExit() { exitWhenIdle_ = 1; }
     bool exitPending() const { return exitWhenIdle_ != 0; }
 
-    // The 800 ms tick: the exit test first (exit pending and no record holding a worker), then
-    // the poll of rows 1 to 8 (results in lastPoll). So the station ends on the tick after the
-    // one that collected the last worker.
+    // The 800 ms tick: arrivals waiting for a row that is free now are started (RowPoll.started),
+    // then the exit test (exit pending and no record holding a worker), then the poll of rows 1
+    // to 8 (results in lastPoll). So the station ends on the tick after the one that collected
+    // the last worker.
     TickOutcome tick();
+    // Starts the arrivals waiting for rows whose worker has been collected, and gives their
+    // ports. Owners call it as soon as they have taken a tick's results (the ended run's reason
+    // is in its record until the next start); tick() does it too.
+    std::vector<int> startWaitingArrivals();
+    bool arrivalWaiting(int row) const { return validRow(row) && waiting_[row]; }
     // Poll of row k (1 to 8); a default result for another k.
     RowPoll pollRow(int row);
     const RowPoll& lastPoll(int row) const { return polls_[validRow(row) ? row : 0]; }
@@ -131,16 +162,22 @@ public:
     bool listening() const { return notifyHandle_ != 0; }
 
     // The device-change message, on the UI thread. Only on the 9x family and for a device
-    // interface: an arrival found on a port starts it again (keepRunning 1, startPortWorker); a
-    // removal found on a port stops it (keepRunning 0, the row held for seven polls).
+    // interface: an arrival found on a free row starts it (keepRunning 1, startPortWorker); one
+    // for a row whose worker has ended or was told to stop waits for that worker to be
+    // collected (keepRunning stays 0 until then, so the old run never resumes); any other
+    // arrival is ignored with a reason. A removal found on a port stops it (the run's reason:
+    // pulled out; the row held for seven polls) and drops an arrival waiting there.
     DeviceAction deviceChange(const platform::DeviceChange& change);
 
-    // Ends every worker still held: keepRunning cleared, joined, handles freed. The rows keep
-    // what they show.
+    // Ends every worker still held: keepRunning cleared, joined, handles freed. Each such row
+    // then shows its final state, as the poll that collects a worker leaves it, and lastPoll
+    // says it was collected. Waiting arrivals are dropped.
     void stopAllWorkers();
 
 private:
     static bool validRow(int row) { return row >= 1 && row <= StationRowCount; }
+    // The last look at a collected worker's row: green only when it succeeded with every byte.
+    void showCollected(int row);
 
     UsbPortFinder finder_;
     int32_t exitWhenIdle_ = 0;
@@ -148,6 +185,7 @@ private:
     std::array<bool, StationRowCount + 1> served_{};
     std::array<RowDisplay, StationRowCount + 1> displays_{};  // index 0 unused
     std::array<RowPoll, StationRowCount + 1> polls_{};
+    std::array<bool, StationRowCount + 1> waiting_{};  // an arrival waits for the row's worker
 };
 
 // The device key of an interface name: at most 16 characters from the one after the last

@@ -97,5 +97,9 @@ constexpr const char* ProductionWarningCaption = "Warning";
 constexpr const char* ShutdownMenuText = "Shutdown";
 constexpr const char* ShutdownQuestion = "Really want to shutdown?";
 constexpr const char* ShutdownCaption = "Tarvo32";
+// When the registration for USB modems' device events fails; the reason goes between the two.
+constexpr const char* NotListeningTextStart = "Plugged-in USB modems start nothing for now: ";
+constexpr const char* NotListeningTextEnd =
+    ".\n\nThe station tries again every 0.8 s and listens as soon as it can.";
 // The string resource of the About item in the production dialog's system menu.
 constexpr const char* AboutMenuText = "&About Tarvo...";

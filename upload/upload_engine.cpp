@@ -26,8 +26,9 @@ void fail(UploadJob& job, UploadReason reason, FailureDetail detail = {})
     if (job.failReason.load(relaxed) != ReasonNone) {
         return;
     }
-    if (job.keepRunning.load(relaxed) == 0) {
-        reason = ReasonStopped;
+    if (job.keepRunning.load(std::memory_order_acquire) == 0) {
+        // Stopped by the user, or by the modem's removal: the owner said which before stopping.
+        reason = job.stopCause.load(relaxed) == ReasonPulledOut ? ReasonPulledOut : ReasonStopped;
         detail = FailureDetail{};
     }
     job.failDetail = std::move(detail);
@@ -161,6 +162,25 @@ bool firstNakArrives(SerialPort port)
     return false;
 }
 
+// A port that would not open because it has no device behind it, a device that is no serial
+// port, or one held by another program or closed to us: probing it again finds no modem.
+bool noModemCanBeThere(const ProbeReport& report)
+{
+    if (report.result != ProbeResult::NotOpened) {
+        return false;
+    }
+    switch (report.openError) {
+    case platform::PortOpenError::NoEntry:
+    case platform::PortOpenError::NoDevice:
+    case platform::PortOpenError::NotSerial:
+    case platform::PortOpenError::Busy:
+    case platform::PortOpenError::Denied: return true;
+    case platform::PortOpenError::None:
+    case platform::PortOpenError::Failed: break;
+    }
+    return false;
+}
+
 enum class BlockOutcome { Acknowledged, Refused, PortFailed };
 
 // One block, sent up to four times. A repetition follows at once, without a purge: an ACK that
@@ -261,7 +281,7 @@ bool sendImage(UploadJob& job, SerialPort port, platform::InputFile& file)
 }
 
 // Everything between the start and the end step E; returning leads to E.
-void runSteps(int portNumber, UploadJob& job, platform::InputFile& file)
+void runSteps(int portNumber, UploadJob& job, platform::InputFile& file, UnopenablePort unopenable)
 {
     ModemIdentity identity;
     const std::string portName = platform::comPortName(portNumber);
@@ -284,7 +304,8 @@ void runSteps(int portNumber, UploadJob& job, platform::InputFile& file)
                 flags = identity.flags;
                 break;
             }
-            if (attempt == ProbeAttempts || stopRequested(job)) {
+            if (attempt == ProbeAttempts || stopRequested(job) ||
+                (unopenable == UnopenablePort::FailAtOnce && noModemCanBeThere(report))) {
                 // The last attempt's finding is the one the user needs.
                 FailureDetail detail;
                 UploadReason reason = reasonForProbe(report, detail);
@@ -487,7 +508,7 @@ bool sendPreUploadCommands(SerialPort port, PreUploadFailure* failure)
     return true;
 }
 
-void runUpload(int portNumber, int jobIndex)
+void runUpload(int portNumber, int jobIndex, UnopenablePort unopenable)
 {
     if (jobIndex < 0 || jobIndex >= UploadJobCount) {
         return;
@@ -496,7 +517,7 @@ void runUpload(int portNumber, int jobIndex)
     // Every wait of this run, the link's included, ends early once keepRunning is cleared.
     ScopedWaitAbort stopWaits(job.keepRunning);
     platform::InputFile file;
-    runSteps(portNumber, job, file);
+    runSteps(portNumber, job, file, unopenable);
 
     // E, the end of every run.
     uint32_t sent = job.sentBytes.load(relaxed);

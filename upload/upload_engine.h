@@ -62,8 +62,14 @@ constexpr const char* PlainUploadCommand = "ATUPX\r";
 constexpr const char* PromptAnswer = "Y\r";
 constexpr char PromptMarker = '?';
 
+// How a run treats a port that cannot be opened at all (no entry, an entry leading nowhere or to
+// something that is no serial device, busy, denied): the wizard's run probes it ProbeAttempts
+// times like a port whose modem keeps silent; the station's run fails at once with the reason,
+// since no modem can answer there. A port that opens gets every probe either way.
+enum class UnopenablePort { ProbeAgain, FailAtOnce };
+
 // Runs one upgrade on COM<portNumber>, reporting through uploadJobs[jobIndex].
-void runUpload(int portNumber, int jobIndex);
+void runUpload(int portNumber, int jobIndex, UnopenablePort unopenable = UnopenablePort::ProbeAgain);
 
 // Sends every command of the INI section AT_COMMAND_BEFORE_UPLOAD (keys 1, 2, ... up to the
 // first empty one), each upper-cased with "\r" appended. True when each was answered "OK" or

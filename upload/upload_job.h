@@ -61,6 +61,7 @@ enum UploadReason : int32_t {
     ReasonBlockRefused,      // number: the block (1 = the file's first); answer: the last reply
     ReasonPortLost,          // the port failed: the modem was pulled out
     ReasonStopped,           // keepRunning was cleared
+    ReasonPulledOut,         // keepRunning was cleared because the USB modem was removed
 };
 
 // What a reason needs besides its code; which fields count is said per reason above.
@@ -83,6 +84,10 @@ struct UploadJob {
     int32_t shownPercent = 0;               // UI: highest percentage displayed so far
     int32_t percent = 0;                    // UI: last percentage computed
     std::atomic<int32_t> keepRunning{0};    // UI: 1 go on; 0 the engine ends its run
+    // UI: why keepRunning was cleared (ReasonStopped, or ReasonPulledOut on a device removal);
+    // written before keepRunning is cleared with release order, read by the engine after it
+    // loaded keepRunning 0 with acquire order.
+    std::atomic<int32_t> stopCause{ReasonStopped};
     int32_t resetCountdown = 0;             // UI: polls left before a stopped row is cleared
     int32_t blink = 0;                      // UI: alternates 0/1 on each poll (busy lamp)
     std::string deviceKey;                  // USB port discovery (UI thread)

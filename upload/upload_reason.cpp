@@ -79,6 +79,7 @@ std::string uploadReasonText(int32_t reason, const FailureDetail& detail)
         return "block " + number + " refused four times (" + blockAnswer(detail.answer) + ")";
     case ReasonPortLost: return "the port was lost (the modem was pulled out or switched off)";
     case ReasonStopped: return "stopped by the user";
+    case ReasonPulledOut: return "the modem was pulled out (its USB device was removed)";
     default: return "failed (reason " + std::to_string(reason) + ")";
     }
 }

@@ -30,6 +30,7 @@ void fillForStart(UploadJob& job, int port)
     job.blink = 0;
     job.failReason.store(ReasonNone, relaxed);
     job.failDetail = FailureDetail{};
+    job.stopCause.store(ReasonStopped, relaxed);
 }
 
 using ThreadRoutine = int (*)(std::atomic<int32_t>*);
@@ -86,7 +87,8 @@ int productionUploadThread(std::atomic<int32_t>* port)
 {
     int n = port->load(relaxed);
     if (isProductionPort(n)) {
-        runUpload(n, productionJobIndex(n));
+        // A station row whose port cannot hold a modem says so at once, not after 16 s.
+        runUpload(n, productionJobIndex(n), UnopenablePort::FailAtOnce);
     }
     return 0;
 }
@@ -149,7 +151,9 @@ void stopProductionPort(int port)
     if (index < 0) {
         return;
     }
-    uploadJobs[index].keepRunning.store(0, relaxed);
+    // The cause first: the worker that sees the stop reads it to say the modem was pulled out.
+    uploadJobs[index].stopCause.store(ReasonPulledOut, relaxed);
+    uploadJobs[index].keepRunning.store(0, std::memory_order_release);
     uploadJobs[index].resetCountdown = ResetCountdownPolls;
 }
 

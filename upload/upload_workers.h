@@ -38,7 +38,8 @@ void startAllProductionUploads();
 // Records 1 to 8 made ready when the production dialog opens: port set, everything else cleared,
 // keepRunning 1, threadId -1, deviceKey empty.
 void prepareProductionJobs();
-// USB device removed: keepRunning 0, resetCountdown ResetCountdownPolls.
+// USB device removed: stopCause ReasonPulledOut, keepRunning 0, resetCountdown
+// ResetCountdownPolls.
 void stopProductionPort(int port);
 // USB device arrived: keepRunning 1, then startProductionUpload.
 void resumeProductionPort(int port);

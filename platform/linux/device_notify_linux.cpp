@@ -24,6 +24,7 @@ namespace {
 
 constexpr const char* ArrivalWord = "arrival";
 constexpr const char* RemovalWord = "removal";
+constexpr mode_t SocketFileMode = S_IRUSR | S_IWUSR;  // 0600
 
 struct Registration {
     int socket = -1;
@@ -174,9 +175,7 @@ bool parseDeviceDatagram(const char* data, size_t size, const std::string& class
         return false;
     }
     size_t guidLength = guidEnd + 1 - guidStart;
-    if (!sameTextIgnoringCase(text.data() + guidStart, classGuid, guidLength)) {
-        return false;
-    }
+    change->otherClass = !sameTextIgnoringCase(text.data() + guidStart, classGuid, guidLength);
     change->event = event;
     change->deviceType = DbtDevtypDeviceInterface;
     change->name = text.substr(guidEnd + 2);
@@ -221,6 +220,10 @@ DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, Devi
     }
     registration->wakeRead = wake[0];
     registration->wakeWrite = wake[1];
+    // The socket file takes the socket's own mode, less the umask: owner only from the start, so
+    // no other user's datagram is ever taken, not even in the moment after bind. (Setting the
+    // process's umask instead would race with files other threads create.)
+    fchmod(registration->socket, SocketFileMode);
     if (bind(registration->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         int error = errno;
         fail(why, error == EADDRINUSE ? DeviceNotifyError::InUse : DeviceNotifyError::Failed,
@@ -230,6 +233,9 @@ DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, Devi
         closeQuietly(registration->wakeWrite);
         return 0;
     }
+
+    // Where the socket's mode does not carry over to the file, the file is narrowed at once.
+    chmod(path.c_str(), SocketFileMode);
 
     Registration* raw = registration.get();
     try {

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +50,42 @@ std::string registryFor(const std::string& portName)
            "\"Driver\"=\"MODEM\\\\0003\"\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\Enum\\NLPORTENUM\\56KUSB\\USB_VID_4E2C_PID_7A01_MODEM_0003]\r\n"
            "\"PortName\"=\"" + portName + "\"\r\n\r\n";
+}
+
+// Every progress line on stderr agrees with itself: its percentage is the one its bytes give
+// (sent x 98 / total), or "100%" with every byte. Gives the number of lines checked.
+int expectRowsAgree(const std::string& err)
+{
+    static const std::regex line(R"(^(COM\d+) +\S+ +step \d/3 +(\d+)% +(\d+) of (\d+) bytes$)");
+    std::istringstream in(err);
+    std::string text;
+    int checked = 0;
+    while (std::getline(in, text)) {
+        std::smatch m;
+        if (!std::regex_match(text, m, line)) {
+            continue;
+        }
+        ++checked;
+        uint64_t percent = std::stoull(m[2]);
+        uint64_t sent = std::stoull(m[3]);
+        uint64_t total = std::stoull(m[4]);
+        if (percent == 100) {
+            EXPECT_EQ(sent, total) << text;
+        } else {
+            EXPECT_EQ(percent, total == 0 ? 0 : sent * 98 / total) << text;
+        }
+    }
+    return checked;
+}
+
+// The last progress line of a port on stderr.
+std::string lastRowLine(const std::string& err, const std::string& port)
+{
+    size_t at = err.rfind("\n" + port + " ");
+    if (at == std::string::npos) {
+        return std::string();
+    }
+    return err.substr(at + 1, err.find('\n', at + 1) - at - 1);
 }
 
 class ProductionE2eTest : public ::testing::Test {
@@ -132,6 +170,8 @@ TEST_F(ProductionE2eTest, EightPortsAtOnce)
     EXPECT_NE(green, std::string::npos) << result.err;
     EXPECT_LT(full, green);
     EXPECT_NE(result.err.find("COM7  failed"), std::string::npos) << result.err;
+    EXPECT_GT(expectRowsAgree(result.err), 20) << result.err;
+    EXPECT_EQ(lastRowLine(result.err, "COM4").find("COM4  failed"), 0u) << result.err;
     // Each failure says why, with its port, as Tarvo32 upgrade does; the broken-off transfers add
     // the advice to run the upgrade again.
     EXPECT_NE(result.err.find("COM7: block 5 refused four times (NAK)"), std::string::npos) << result.err;
@@ -187,10 +227,16 @@ TEST_F(ProductionE2eTest, WatchStartsOnArrivalAndStopsOnRemoval)
     ASSERT_TRUE(station.waitForOutput("COM3 absent\nCOM4 absent\n", 5000)) << station.err();
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(host_.file("devnotify")); }, 5000));
 
-    e2e::RunResult second = e2e::run(delivery_.executable(), {"production", "--watch"}, env("win98"), 10000);
-    EXPECT_EQ(second.status, 1);
-    EXPECT_NE(second.err.find("another station"), std::string::npos) << second.err;
-    EXPECT_TRUE(std::filesystem::exists(host_.file("devnotify")));
+    EXPECT_NE(station.err().find("Tarvo32 production: listening for USB modems\n"), std::string::npos) << station.err();
+    EXPECT_NE(station.err().find("Ctrl-C or SIGTERM ends the station"), std::string::npos) << station.err();
+
+    // A second station on the same host says why it cannot listen, and keeps trying.
+    e2e::Process second(delivery_.executable(), {"production", "--watch", "COM5"}, env("win98"));
+    ASSERT_TRUE(second.started());
+    ASSERT_TRUE(waitFor([&] { return second.err().find("another station listens") != std::string::npos; }, 5000))
+        << second.err();
+    EXPECT_NE(second.err().find("trying again every 0.8 s"), std::string::npos) << second.err();
+    EXPECT_TRUE(second.running());
 
     {
         // Plugged in: the modem appears on COM3, then the driver announces it.
@@ -213,14 +259,30 @@ TEST_F(ProductionE2eTest, WatchStartsOnArrivalAndStopsOnRemoval)
         ASSERT_TRUE(station.waitForOutput("COM3 Succeeded 65536\n", 30000)) << station.err();
         EXPECT_EQ(e2e::readFile(received), firmware);
     }
-    // An unknown modem and a malformed datagram change nothing.
+    // An unknown modem and a malformed datagram change nothing; the unknown one is named.
     ASSERT_TRUE(sendEvent("arrival", "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\ffffffffffffffff"));
     ASSERT_TRUE(sendEvent("plugged"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return station.err().find("USB modem ffffffffffffffff plugged in, ignored: no port of the station found") !=
+                   std::string::npos;
+        },
+        3000))
+        << station.err();
 
     station.signal(SIGTERM);
     EXPECT_EQ(station.wait(5000), 0);
     EXPECT_EQ(station.out(), "COM3 absent\nCOM4 absent\nCOM3 Failed\nCOM3 Succeeded 65536\n");
+    // The removal's result says what happened.
+    EXPECT_NE(station.err().find("COM3: the modem was pulled out"), std::string::npos) << station.err();
+    EXPECT_EQ(station.err().find("stopped by the user"), std::string::npos) << station.err();
+
+    // The first station gone, the second one listens.
+    ASSERT_TRUE(waitFor([&] { return second.err().find("listening for USB modems now") != std::string::npos; }, 3000))
+        << second.err();
+    EXPECT_TRUE(std::filesystem::exists(host_.file("devnotify")));
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.wait(5000), 0);
     EXPECT_FALSE(std::filesystem::exists(host_.file("devnotify")));
 }
 
@@ -300,12 +362,69 @@ TEST_F(ProductionE2eTest, InterruptStopsTheWorkers)
                       .count(),
                   1500);
         EXPECT_EQ(station.out(), "COM1 Failed\nCOM2 Failed\n") << watch;
+        // The last table shows how the rows ended, not how they were when the signal came.
+        EXPECT_EQ(lastRowLine(station.err(), "COM1").find("COM1  failed"), 0u) << station.err();
+        EXPECT_EQ(lastRowLine(station.err(), "COM2").find("COM2  failed"), 0u) << station.err();
+        expectRowsAgree(station.err());
         EXPECT_FALSE(std::filesystem::exists(host_.file("devnotify")));
         if (!watch) {
             // The modems leave upload mode after their idle time before the next round.
             std::this_thread::sleep_for(std::chrono::milliseconds(10500));
         }
     }
+}
+
+// Ports that cannot hold a modem fail at once with their reason: an entry leading nowhere, one
+// leading to a file that is no serial device.
+TEST_F(ProductionE2eTest, PortsWithoutAModemFailAtOnce)
+{
+    delivery_.addFile("nelta.bin", image(1000));
+    std::filesystem::create_directories(host_.file("ports"));
+    std::filesystem::create_symlink(host_.file("nowhere"), host_.file("ports/com2"));
+    e2e::writeFile(host_.file("plain"), "not a tty");
+    std::filesystem::create_symlink(host_.file("plain"), host_.file("ports/com3"));
+
+    e2e::RunResult result = e2e::run(delivery_.executable(), {"production", "2", "3"}, env(), 20000);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.out, "COM2 Failed\nCOM3 Failed\n") << result.err;
+    EXPECT_NE(result.err.find("COM2: the port's device is not there"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("COM3: the port's entry is not a serial device"), std::string::npos) << result.err;
+    // Collected on the first tick, ended on the next: far from four probes 5 s apart.
+    EXPECT_LT(result.elapsedMs, 3000u) << result.err;
+}
+
+// usbsim pulls a modem and plugs one in again on the same port within 0.1 s, over and over,
+// ending plugged in: every arrival is started once the pulled modem's worker is collected, the
+// present modem ends upgraded, and no result says a user stopped anything.
+TEST_F(ProductionE2eTest, PlugStormEndingPluggedInUpgradesThePresentModem)
+{
+    const std::string firmware = image(16 * 1024);
+    delivery_.addFile("nelta.bin", firmware);
+    e2e::Process station(delivery_.executable(), {"production", "--watch", "COM2"}, env("win98"));
+    ASSERT_TRUE(station.started());
+    ASSERT_TRUE(station.waitForOutput("COM2 absent\n", 5000)) << station.err();
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(host_.file("devnotify")); }, 5000));
+
+    e2e::UsbSim usb(host_.path());
+    ASSERT_TRUE(usb.started());
+    const std::string size = std::to_string(firmware.size());
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(usb.command("plug COM2 serial=0807060504030201 --baud 115200").rfind("plugged COM2", 0), 0u)
+            << usb.err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(usb.command("pull COM2"), "pulled COM2");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const std::string received = host_.file("received.bin");
+    EXPECT_EQ(usb.command("plug COM2 serial=0807060504030201 --image-out " + received + " --image-size " + size)
+                  .rfind("plugged COM2", 0),
+              0u);
+    ASSERT_TRUE(station.waitForOutput("COM2 Succeeded 16384\n", 30000)) << station.err();
+    EXPECT_EQ(e2e::readFile(received), firmware);
+    station.signal(SIGTERM);
+    EXPECT_EQ(station.wait(5000), 0);
+    EXPECT_EQ(station.err().find("stopped by the user"), std::string::npos) << station.err();
+    EXPECT_EQ(station.err().find("ignored"), std::string::npos) << station.err();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -45,7 +46,7 @@ TEST(DeviceNotifyTest, DatagramFormat)
         {"arrival " + g + " name  ", true, platform::DbtDeviceArrival, "name  "},
         {std::string("arrival ") + Guid + " ab\0cd", true, platform::DbtDeviceArrival, "ab"},
         {"arrival " + g + " ", true, platform::DbtDeviceArrival, ""},
-        {"arrival {5C0A19E4-7D42-4B8F-A1C6-2E93D07B4F15} name", false, 0, ""},  // another class
+        {"arrival {5C0A19E4-7D42-4B8F-A1C6-2E93D07B4F15} name", true, platform::DbtDeviceArrival, "name"},
         {"Arrival " + g + " name", false, 0, ""},
         {"attach " + g + " name", false, 0, ""},
         {"arrival " + g, false, 0, ""},
@@ -64,6 +65,8 @@ TEST(DeviceNotifyTest, DatagramFormat)
             EXPECT_EQ(change.event, c.event) << c.datagram;
             EXPECT_EQ(change.deviceType, platform::DbtDevtypDeviceInterface);
             EXPECT_EQ(change.name, c.name) << c.datagram;
+            // Another class is passed on marked, so that the station can say why it ignores it.
+            EXPECT_EQ(change.otherClass, c.datagram.find("E4-") != std::string::npos) << c.datagram;
         }
     }
 }
@@ -103,13 +106,19 @@ protected:
     std::vector<DeviceChange> events_;
 };
 
-TEST_F(DeviceNotifyChannelTest, EventsReachTheHandlerInOrderAndOthersAreDropped)
+TEST_F(DeviceNotifyChannelTest, EventsReachTheHandlerInOrderOnAnOwnersSocket)
 {
     std::filesystem::create_directories(host_.dir() + "h");
+    // Whatever the umask, the socket is its owner's alone.
+    mode_t umaskBefore = umask(0);
     platform::DeviceNotifyHandle handle = listen();
+    umask(umaskBefore);
     ASSERT_NE(handle, 0u);
     const std::string path = platform::deviceNotifySocketPath();
     EXPECT_TRUE(std::filesystem::is_socket(path));
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     const std::string g = Guid;
     ASSERT_TRUE(send("arrival " + g + " " + Name));
@@ -117,13 +126,16 @@ TEST_F(DeviceNotifyChannelTest, EventsReachTheHandlerInOrderAndOthersAreDropped)
     ASSERT_TRUE(send("garbage"));
     ASSERT_TRUE(send("removal " + g + " \\" + std::string(platform::DeviceDatagramLimit, 'x')));  // too long
     ASSERT_TRUE(send("removal " + g + " " + Name));
-    std::vector<DeviceChange> events = waitForEvents(2);
-    ASSERT_EQ(events.size(), 2u);
+    std::vector<DeviceChange> events = waitForEvents(3);
+    ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].event, platform::DbtDeviceArrival);
     EXPECT_EQ(events[0].name, Name);
-    EXPECT_EQ(events[1].event, platform::DbtDeviceRemoveComplete);
+    EXPECT_FALSE(events[0].otherClass);
+    EXPECT_EQ(events[1].name, "other-class");
+    EXPECT_TRUE(events[1].otherClass);
+    EXPECT_EQ(events[2].event, platform::DbtDeviceRemoveComplete);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(waitForEvents(0).size(), 2u);
+    EXPECT_EQ(waitForEvents(0).size(), 3u);
 
     // A second station on the same host is refused while the first listens.
     platform::DeviceNotifyFailure why;

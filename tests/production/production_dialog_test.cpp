@@ -19,6 +19,9 @@
 #include "config/program_state.h"
 #include "platform/serial_device.h"
 #include "support/headless_backend.h"
+#include "platform/clock.h"
+#include "platform/device_notify.h"
+#include "production/device_event_queue.h"
 #include "production/production_dialog.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
@@ -323,8 +326,10 @@ TEST_F(ProductionDialogTest, RowsFollowRealUploads)
         // What the last poll before the failure saw: at most 5 blocks of 128 bytes, 3 %.
         EXPECT_LE(std::atoi(failed.percent.c_str()), 3);
         EXPECT_EQ(failed.bar, std::atoi(failed.percent.c_str()));
-        // The ports without a modem are still being probed, their lamps blinking.
-        EXPECT_TRUE(dialog.station().busy(3));
+        // The ports without a modem failed at once, saying why, rather than after four probes.
+        EXPECT_FALSE(dialog.station().busy(3));
+        EXPECT_EQ(row(3).lamp, IconLampIdle);
+        EXPECT_EQ(uploadJobs[3].failReason.load(), ReasonPortNoEntry);
     }, dialog);
 
     ASSERT_FALSE(seen.empty());
@@ -500,6 +505,92 @@ TEST_F(ProductionDialogTest, PluggedAndPulledModem)
         EXPECT_FALSE(sendDeviceEvent("arrival", ModemInterface));
         EXPECT_TRUE(onNt.station().idle());
     }, onNt);
+}
+
+// Another station listens on this machine: the dialog says so once, in a message box, and tries
+// again on every tick; once the other has gone it listens, and a plugged modem starts its row.
+TEST_F(ProductionDialogTest, FailedRegistrationIsToldOnceAndTriedAgainUntilItWorks)
+{
+    OsFlavor = OsFlavorRecord{};
+    OsFlavor.IsWin9x = 1;
+    OsFlavor.IsWin98 = 1;
+    writeFirmware(4096);
+    upload_test::JoinWorkersOnExit joinWorkers;
+    platform::DeviceNotifyHandle other =
+        platform::registerDeviceNotification(usbModemClass(), [](const platform::DeviceChange&) {}, nullptr);
+    ASSERT_NE(other, 0u);
+
+    ProductionDialog dialog(testFinder);
+    const size_t boxesBefore = ui_->messageBoxes().size();
+    run([&] {
+        EXPECT_FALSE(dialog.listening());
+        ASSERT_EQ(ui_->messageBoxes().size(), boxesBefore + 2);  // the warning, then this
+        const HeadlessBackend::MessageBoxRecord& box = ui_->messageBoxes().back();
+        EXPECT_EQ(box.text,
+                  "Plugged-in USB modems start nothing for now: another station listens for USB modems on this "
+                  "machine.\n\nThe station tries again every 0.8 s and listens as soon as it can.");
+        EXPECT_EQ(box.icon, MessageBoxIcon::Exclamation);
+        tick();
+        tick();
+        EXPECT_FALSE(dialog.listening());
+        EXPECT_EQ(ui_->messageBoxes().size(), boxesBefore + 2);
+
+        EXPECT_TRUE(platform::unregisterDeviceNotification(other));
+        tick();
+        ASSERT_TRUE(dialog.listening());
+        EXPECT_EQ(ui_->messageBoxes().size(), boxesBefore + 2);
+        ASSERT_TRUE(sendDeviceEvent("arrival", ModemInterface));
+        ASSERT_TRUE(waitUntil([&] { return ui_->postedPending() > 0; }, std::chrono::seconds(2)));
+        ui_->dispatchPosted();
+        EXPECT_TRUE(dialog.station().busy(3));
+    }, dialog);
+}
+
+// The finder of the flood: every call costs 20 ms of the virtual clock (a registry search) and
+// finds nothing; it counts the polls of row 1 that happened meanwhile by the busy lamp's blink.
+int floodPolls = 0;
+int32_t floodBlink = 0;
+int32_t slowFinder(const std::string&, int32_t)
+{
+    platform::sleepMs(20);
+    if (uploadJobs[1].blink != floodBlink) {
+        floodBlink = uploadJobs[1].blink;
+        ++floodPolls;
+    }
+    return 0;
+}
+
+// A flood of datagrams: at most 256 events wait (the rest dropped), one message is posted for
+// them, and while they are handled (posted messages come before timers) the rows are still
+// polled about every 800 ms.
+TEST_F(ProductionDialogTest, FloodOfDeviceEventsNeitherPilesUpNorStarvesThePoll)
+{
+    OsFlavor = OsFlavorRecord{};
+    OsFlavor.IsWin9x = 1;
+    OsFlavor.IsWin98 = 1;
+    platform::ScopedVirtualClock clock;
+    floodPolls = 0;
+    floodBlink = 0;
+    ProductionDialog dialog(slowFinder);
+    run([&] {
+        ASSERT_TRUE(dialog.listening());
+        holdSteppedWorker(1);
+        for (int i = 0; i < 400; ++i) {
+            ASSERT_TRUE(sendDeviceEvent("arrival", "\\\\?\\X\\" + std::to_string(i)));
+        }
+        ASSERT_TRUE(waitUntil([&] { return dialog.deviceEventsWaiting() == DeviceEventQueueLimit; },
+                              std::chrono::seconds(5)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(dialog.deviceEventsWaiting(), DeviceEventQueueLimit);
+        EXPECT_EQ(ui_->postedPending(), 1);
+        const platform::Ticks start = platform::tickCount();
+        ui_->dispatchPosted();
+        EXPECT_EQ(dialog.deviceEventsWaiting(), 0u);
+        const uint32_t took = platform::elapsedSince(start);
+        EXPECT_GE(took, 256u * 20);
+        EXPECT_GE(floodPolls, static_cast<int>(took / StationPollPeriodMs) - 1) << took;
+        endSteppedWorker(1, Failed);
+    }, dialog);
 }
 
 }  // namespace

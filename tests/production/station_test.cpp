@@ -17,7 +17,10 @@
 #include "support/station_steps.h"
 #include "resources/icons.h"
 #include "tools/modemsim/simulated_ports.h"
+#include "upload/upload_engine.h"
 #include "upload/upload_fixture.h"
+#include "upload/upload_reason.h"
+#include "upload/upload_workers.h"
 #include "support/wait_until.h"
 
 namespace {
@@ -102,6 +105,15 @@ protected:
         EXPECT_EQ(squares(shown), steps) << where;
         EXPECT_EQ(shown.percentText, text) << where;
         EXPECT_EQ(shown.bar, bar) << where;
+    }
+
+    // The station serves that row alone (workers sharing a virtual clock would move each other's
+    // time-outs).
+    void serveOnlyRow(int row)
+    {
+        std::array<bool, StationRowCount + 1> served{};
+        served[row] = true;
+        station_.serveOnly(served);
     }
 
     ProductionStation station_{testFinder};
@@ -298,8 +310,10 @@ TEST_F(StationTest, DeviceEventsOnlyOnTheNinetyFiveFamily)
     EXPECT_EQ(station_.deviceChange(notInterface).kind, DeviceAction::None);
     EXPECT_EQ(station_.deviceChange(event(0x8001, ModemInterface)).kind, DeviceAction::None);
     EXPECT_TRUE(finderCalls.empty());
-    // A modem the finder knows nothing of.
-    EXPECT_EQ(station_.deviceChange(event(platform::DbtDeviceArrival, "\\\\?\\X\\1111")).kind, DeviceAction::None);
+    // A modem the finder knows nothing of: ignored, with the reason.
+    DeviceAction unknown = station_.deviceChange(event(platform::DbtDeviceArrival, "\\\\?\\X\\1111"));
+    EXPECT_EQ(unknown.kind, DeviceAction::Ignored);
+    EXPECT_EQ(unknown.why, DeviceAction::NoPortFound);
     EXPECT_TRUE(station_.idle());
 }
 
@@ -330,6 +344,7 @@ TEST_F(StationTest, ArrivalStartsTheRowAndRemovalMidTransferFailsIt)
     RowPoll poll = station_.pollRow(3);
     EXPECT_TRUE(poll.workerEnded);
     EXPECT_EQ(poll.phase, Failed);
+    EXPECT_EQ(job.failReason.load(), ReasonPulledOut);
     EXPECT_LT(poll.sentBytes, image.size());
     EXPECT_FALSE(modem.isOpen());
     for (int i = 0; i < 6; ++i) {
@@ -401,9 +416,7 @@ TEST_F(StationTest, WholeRunThroughTheStation)
     auto& modem = ports.add("COM4");
     upload_test::JoinWorkersOnExit joinWorkers;
 
-    std::array<bool, StationRowCount + 1> served{};
-    served[4] = true;
-    station_.serveOnly(served);
+    serveOnlyRow(4);
     station_.startAllPorts();
     EXPECT_TRUE(station_.busy(4));
     station_.requestExit();
@@ -425,6 +438,246 @@ TEST_F(StationTest, WholeRunThroughTheStation)
         EXPECT_EQ(uploadJobs[row].threadId, -1) << row;
         EXPECT_EQ(station_.display(row), idleRowDisplay()) << row;
     }
+}
+
+// A modem plugged into a row whose pulled modem's worker is still winding down waits for that
+// worker instead of being dropped, and starts as soon as it is collected; the pulled run's reason
+// says the modem was pulled out. The old worker is never told to go on (keepRunning stays 0).
+TEST_F(StationTest, ArrivalAfterAPullStartsOnceTheOldWorkerIsCollected)
+{
+    upload_test::JoinWorkersOnExit joinWorkers;
+    holdSteppedWorker(3);
+    report(3, Transferring, 500, 1000);
+    EXPECT_EQ(station_.deviceChange(event(platform::DbtDeviceRemoveComplete, ModemInterface)).kind,
+              DeviceAction::Stopped);
+    EXPECT_EQ(uploadJobs[3].stopCause.load(), ReasonPulledOut);
+    DeviceAction arrival = station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface));
+    EXPECT_EQ(arrival.kind, DeviceAction::Waiting);
+    EXPECT_EQ(arrival.port, 3);
+    EXPECT_EQ(uploadJobs[3].keepRunning.load(), 0);
+    EXPECT_TRUE(station_.arrivalWaiting(3));
+
+    EXPECT_EQ(station_.tick(), TickOutcome::Polled);  // the old worker has not ended yet
+    EXPECT_FALSE(station_.lastPoll(3).started);
+    EXPECT_TRUE(station_.startWaitingArrivals().empty());
+
+    endSteppedWorker(3, Failed);
+    const int32_t oldId = uploadJobs[3].threadId;
+    station_.tick();
+    EXPECT_TRUE(station_.lastPoll(3).workerEnded);
+    EXPECT_EQ(station_.startWaitingArrivals(), std::vector<int>{3});
+    EXPECT_TRUE(station_.busy(3));
+    EXPECT_NE(uploadJobs[3].threadId, oldId);
+    EXPECT_EQ(uploadJobs[3].keepRunning.load(), 1);
+    EXPECT_EQ(uploadJobs[3].stopCause.load(), ReasonStopped);  // a fresh run
+    EXPECT_FALSE(station_.arrivalWaiting(3));
+
+    // A worker that ended by itself (a failed run) and was not yet collected: the same.
+    station_.stopAllWorkers();
+    holdSteppedWorker(3);
+    uploadJobs[3].keepRunning.store(1);
+    endSteppedWorker(3, Failed);
+    EXPECT_EQ(station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface)).kind, DeviceAction::Waiting);
+    station_.tick();
+    EXPECT_TRUE(station_.lastPoll(3).workerEnded);
+    const int32_t endedId = uploadJobs[3].threadId;
+    station_.tick();  // the tick starts what still waits (no port here: it may end at once)
+    EXPECT_TRUE(station_.lastPoll(3).started);
+    EXPECT_NE(uploadJobs[3].threadId, endedId);
+
+    // A removal after the arrival drops what waited.
+    station_.stopAllWorkers();
+    holdSteppedWorker(3);
+    uploadJobs[3].keepRunning.store(1);
+    station_.deviceChange(event(platform::DbtDeviceRemoveComplete, ModemInterface));
+    station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface));
+    station_.deviceChange(event(platform::DbtDeviceRemoveComplete, ModemInterface));
+    EXPECT_FALSE(station_.arrivalWaiting(3));
+    endSteppedWorker(3, Failed);
+    station_.tick();
+    station_.tick();
+    EXPECT_FALSE(station_.busy(3));
+}
+
+// Real workers: a plug storm on one port (a new modem each time, pulled out at once) that ends
+// on an arrival leaves the modem present upgraded; no run cut short says a user stopped it.
+TEST_F(StationTest, PlugStormEndingOnAnArrivalUpgradesThePresentModem)
+{
+    platform::ScopedVirtualClock clock;
+    auto image = writeFirmware(3000);
+    modemsim::SimulatedPorts ports;
+    upload_test::JoinWorkersOnExit joinWorkers;
+    serveOnlyRow(3);
+
+    std::vector<int32_t> reasons;
+    auto collect = [&] {
+        if (station_.lastPoll(3).workerEnded && uploadJobs[3].phase.load() == Failed) {
+            reasons.push_back(uploadJobs[3].failReason.load());
+        }
+    };
+    for (int round = 0; round < 5; ++round) {
+        ports.add("COM3");
+        station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface));
+        ports.remove("COM3");
+        station_.deviceChange(event(platform::DbtDeviceRemoveComplete, ModemInterface));
+        station_.tick();
+        collect();
+    }
+    auto& present = ports.add("COM3");
+    station_.deviceChange(event(platform::DbtDeviceArrival, ModemInterface));
+    station_.requestExit();
+    int ticks = 0;
+    while (station_.tick() == TickOutcome::Polled) {
+        collect();
+        station_.startWaitingArrivals();
+        ASSERT_LT(++ticks, 20000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(uploadJobs[3].phase.load(), Succeeded);
+    EXPECT_EQ(station_.display(3).lamp, IconLampDone);
+    ASSERT_EQ(present.images().size(), 1u);
+    EXPECT_EQ(present.images()[0].trimmed(image.size()), image);
+    EXPECT_FALSE(reasons.empty());
+    for (int32_t reason : reasons) {
+        EXPECT_NE(reason, ReasonStopped) << uploadReasonText(reason, {});
+    }
+}
+
+// Every arrival the station does not act on says why, in one line.
+TEST_F(StationTest, IgnoredArrivalsSayWhy)
+{
+    auto arrive = [&](const std::string& name, bool otherClass = false) {
+        DeviceChange change = event(platform::DbtDeviceArrival, name);
+        change.otherClass = otherClass;
+        return station_.deviceChange(change);
+    };
+    const std::string prefix = "Tarvo32: USB modem 0807060504030201 plugged in, ignored: ";
+
+    FirmwareConfig.Firmware_from_DUDE_protocol = true;
+    DeviceAction other = arrive(ModemInterface, true);
+    EXPECT_EQ(other.kind, DeviceAction::Ignored);
+    EXPECT_EQ(ignoredArrivalText(other),
+              prefix + "a modem of another device class than this station's {5C0A19E3-7D42-4B8F-A1C6-2E93D07B4F15}");
+    EXPECT_TRUE(finderCalls.empty());
+
+    EXPECT_EQ(ignoredArrivalText(arrive("\\\\?\\X\\11\x1b[2J")),
+              "Tarvo32: USB modem 11?[2J plugged in, ignored: no port of the station found for it (COM1 to COM8)");
+
+    std::array<bool, StationRowCount + 1> served{};
+    served[1] = true;
+    station_.serveOnly(served);
+    EXPECT_EQ(ignoredArrivalText(arrive(ModemInterface)), prefix + "COM3 is not one of the ports this station serves");
+
+    served[3] = true;
+    station_.serveOnly(served);
+    holdSteppedWorker(3);
+    DeviceAction busy = arrive(ModemInterface);
+    EXPECT_EQ(busy.kind, DeviceAction::Ignored);
+    EXPECT_EQ(ignoredArrivalText(busy), prefix + "COM3 is still busy with an upload");
+    EXPECT_EQ(uploadJobs[3].keepRunning.load(), 1);
+
+    // What the station acts on, and removals, print nothing.
+    EXPECT_EQ(ignoredArrivalText(station_.deviceChange(event(platform::DbtDeviceRemoveComplete, "\\\\?\\X\\22"))), "");
+    EXPECT_EQ(ignoredArrivalText(station_.deviceChange(event(platform::DbtDeviceRemoveComplete, ModemInterface))), "");
+
+    platform::DeviceNotifyFailure inUse{platform::DeviceNotifyError::InUse, "/h/devnotify: taken"};
+    EXPECT_EQ(deviceListeningFailureText(inUse), "another station listens for USB modems on this machine");
+    platform::DeviceNotifyFailure failed{platform::DeviceNotifyError::Failed, "/h/devnotify: Permission denied"};
+    EXPECT_EQ(deviceListeningFailureText(failed),
+              "device events are not available (/h/devnotify: Permission denied)");
+}
+
+// A port that cannot hold a modem fails its row at once with the reason, not after four probes
+// 5 s apart: an entry leading nowhere, one leading to a file that is no serial device. A port
+// that opens keeps its probes (the in-process modem that keeps silent).
+TEST_F(StationTest, PortWithoutAModemFailsAtOnce)
+{
+    writeFirmware(300);
+    upload_test::JoinWorkersOnExit joinWorkers;
+    std::filesystem::create_symlink(host().file("nowhere"), host().portEntry("com3"));
+    const std::string plainFile = host().file("plain");
+    upload_test::UploadFixture::writeFile(plainFile, "not a tty");
+    std::filesystem::create_symlink(plainFile, host().portEntry("com4"));
+    struct Case {
+        int row;
+        int32_t reason;
+    };
+    for (Case c : {Case{3, ReasonPortNoDevice}, Case{4, ReasonPortNotSerial}, Case{6, ReasonPortNoEntry}}) {
+        auto start = Clock::now();
+        ASSERT_TRUE(station_.startPortWorker(c.row));
+        ASSERT_TRUE(waitUntil([&] { return uploadJobs[c.row].threadEnded.load() != 0; }, std::chrono::seconds(3)));
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 1000)
+            << c.row;
+        station_.pollRow(c.row);
+        EXPECT_EQ(uploadJobs[c.row].failReason.load(), c.reason) << c.row;
+        EXPECT_EQ(station_.display(c.row).lamp, IconLampIdle) << c.row;
+        EXPECT_FALSE(station_.busy(c.row));
+    }
+
+    platform::ScopedVirtualClock clock;
+    modemsim::ModemSettings silent;
+    silent.silent = true;
+    modemsim::SimulatedPorts ports;
+    auto& modem = ports.add("COM5", silent);
+    ASSERT_TRUE(station_.startPortWorker(5));
+    ASSERT_TRUE(waitUntil([&] { return uploadJobs[5].threadEnded.load() != 0; }, std::chrono::seconds(10)));
+    EXPECT_EQ(modem.openCount(), ProbeAttempts);
+    EXPECT_EQ(uploadJobs[5].failReason.load(), ReasonNoAnswer);
+}
+
+// The percentage and the bytes a row shows always agree: the bytes are those the percentage was
+// computed from (or later ones giving the same), a stale read changes neither, "100%" stands
+// for every byte; a failed row keeps both. Ending the station leaves every row's final state.
+TEST_F(StationTest, PercentageAndBytesAgreeAndEndingShowsTheFinalState)
+{
+    auto agree = [&](int row, const char* where) {
+        const RowDisplay& d = station_.display(row);
+        if (d.percentText == "100%") {
+            EXPECT_EQ(d.sentBytes, d.totalBytes) << where;
+        } else {
+            EXPECT_EQ(static_cast<int>(progressPercent(d.sentBytes, d.totalBytes)), d.bar) << where;
+        }
+    };
+    holdSteppedWorker(2);
+    report(2, StartingUpload, 0, 20480);
+    station_.pollRow(2);
+    agree(2, "preparing");
+    report(2, Transferring, 2304, 20480);
+    station_.pollRow(2);
+    EXPECT_EQ(station_.display(2).percentText, "11%");
+    EXPECT_EQ(station_.display(2).sentBytes, 2304u);
+    report(2, Transferring, 2400, 20480);  // still 11 %
+    station_.pollRow(2);
+    EXPECT_EQ(station_.display(2).sentBytes, 2400u);
+    report(2, Transferring, 1000, 20480);  // a stale read
+    station_.pollRow(2);
+    EXPECT_EQ(station_.display(2).sentBytes, 2400u);
+    agree(2, "stale");
+    // The run goes on unseen and fails: the row keeps what it showed, both halves.
+    report(2, Transferring, 7680, 20480);
+    endSteppedWorker(2, Failed);
+    station_.pollRow(2);
+    EXPECT_EQ(station_.display(2).lamp, IconLampIdle);
+    EXPECT_EQ(station_.display(2).percentText, "11%");
+    agree(2, "failed");
+
+    // Ending with workers held: each row shows its final state at once.
+    holdSteppedWorker(5);
+    report(5, Transferring, 5000, 10000);
+    station_.pollRow(5);
+    holdSteppedWorker(6);
+    report(6, Transferring, 10000, 10000);
+    station_.pollRow(6);
+    EXPECT_NE(station_.display(6).lamp, IconLampDone);
+    uploadJobs[6].phase.store(Succeeded);
+    station_.stopAllWorkers();
+    EXPECT_EQ(station_.display(5).lamp, IconLampIdle);
+    EXPECT_TRUE(station_.lastPoll(5).workerEnded);
+    EXPECT_EQ(station_.lastPoll(5).sentBytes, 5000u);
+    agree(5, "stopped");
+    EXPECT_EQ(station_.display(6).lamp, IconLampDone);
+    EXPECT_EQ(station_.display(6).percentText, "100%");
+    agree(6, "succeeded");
 }
 
 }  // namespace

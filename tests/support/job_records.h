@@ -27,6 +27,7 @@ inline void clearJob(UploadJob& job, int32_t keepRunning = 1, int threadId = -1)
     job.deviceKey.clear();
     job.failReason.store(ReasonNone);
     job.failDetail = FailureDetail{};
+    job.stopCause.store(ReasonStopped);
 }
 
 }  // namespace jobs

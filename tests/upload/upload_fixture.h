@@ -94,6 +94,9 @@ protected:
         out << text;
     }
 
+    // The scratch TARVO_HOST, for tests that lay out port entries of their own.
+    const scratch::ScratchHost& host() const { return program_->host(); }
+
     std::string dir_;
 
 private:
