@@ -18,7 +18,8 @@
 // every port and file is closed.
 //
 // Results: run() returns IdOk. A worker that cannot be started leaves its row idle; a failed
-// upload shows only as the dark-blue lamp; a failed registration leaves the dialog without device
+// upload shows as the dark-blue lamp, its reason as the row's tool tip (lamp, label and bar)
+// until the row starts again; a failed registration leaves the dialog without device
 // events (the command line says why; the dialog has no messages of its own for it).
 // Thread rule: UI thread only, except the device-notification handler, which only queues and
 // posts.
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 
 #include "platform/device_notify.h"
 #include "platform/ui/window.h"
@@ -70,6 +72,7 @@ private:
     std::deque<platform::DeviceChange> events_;
     ProductionStation station_;
     RowDisplay drawn_[StationRowCount + 1];  // what each row's controls show now
+    std::string drawnReasons_[StationRowCount + 1];  // each row's tool tip now
 };
 
 // Runs the production dialog modally (start-up in production mode); without a window backend it
