@@ -11,6 +11,7 @@
 #include "link/modem_probe.h"
 #include "platform/com_port_name.h"
 #include "platform/serial_device.h"
+#include "upload/json_line.h"
 #include "upload/upload_reason.h"
 
 namespace {
@@ -33,26 +34,7 @@ int usageError(const char* format, const std::string& word)
 
 }  // namespace
 
-// A JSON string: quotes, backslashes and control characters escaped; bytes above 0x7F as the
-// characters of the same number, so any answer a modem gives stays valid JSON.
-std::string jsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
+std::string jsonString(const std::string& text) { return jsonQuoted(text); }
 
 int commandProbe(const Arguments& arguments)
 {

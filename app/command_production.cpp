@@ -34,6 +34,7 @@
 #include "production/station.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
+#include "upload/upgrade_record.h"
 #include "upload/upload_reason.h"
 #include "upload/upload_workers.h"
 
@@ -88,6 +89,9 @@ struct PortState {
     int32_t furthestPhase = Idle;  // the furthest working phase a poll saw in this round
     std::string reason;     // why the round failed, in words
     bool mayLackFirmware = false;
+    std::string serial;     // the modem's USB serial, when a device event brought it
+    std::string startTime;  // UTC, ISO 8601, as the upgrade record has them
+    std::string endTime;
 };
 
 class ProductionCommand {
@@ -218,6 +222,9 @@ private:
         p.furthestPhase = Idle;
         p.reason.clear();
         p.mayLackFirmware = false;
+        p.serial.clear();
+        p.startTime.clear();
+        p.endTime.clear();
     }
 
     PortState* stateOf(int port)
@@ -298,9 +305,13 @@ private:
     {
         p.ended = true;
         p.outcome = phase == Succeeded ? Succeeded : Failed;
+        // The worker has been joined: its run facts, reason and detail are final.
+        const UploadJob& job = uploadJobs[p.row];
+        p.serial = job.run.serial;
+        p.startTime = job.run.startTime;
+        p.endTime = job.run.endTime;
+        sayRecordWarning();
         if (p.outcome == Failed) {
-            // The worker has been joined: its reason and detail are final.
-            const UploadJob& job = uploadJobs[p.row];
             int32_t reason = job.failReason.load(std::memory_order_acquire);
             p.reason = uploadReasonText(reason, job.failDetail);
             p.mayLackFirmware = modemMayLackFirmware(reason, p.furthestPhase);
@@ -447,6 +458,30 @@ private:
         std::fflush(stdout);
     }
 
+    // The unit a result is about: its serial when known, when its run started and ended.
+    static std::string unitWords(const PortState& p)
+    {
+        std::string words;
+        if (!p.startTime.empty()) {
+            words += " start=" + p.startTime + " end=" + p.endTime;
+        }
+        if (!p.serial.empty()) {
+            words += " serial=" + terminalSafe(p.serial);
+        }
+        return words;
+    }
+    static std::string unitJson(const PortState& p)
+    {
+        std::string fields;
+        if (!p.startTime.empty()) {
+            fields += ",\"start\":" + jsonString(p.startTime) + ",\"end\":" + jsonString(p.endTime);
+        }
+        if (!p.serial.empty()) {
+            fields += ",\"serial\":" + jsonString(p.serial);
+        }
+        return fields;
+    }
+
     void printResult(const PortState& p)
     {
         const char* outcome = p.absent ? AbsentWord : p.outcome == Succeeded ? SucceededWord : FailedWord;
@@ -461,12 +496,13 @@ private:
         if (json_) {
             std::string reason = failed ? ",\"reason\":" + jsonString(p.reason) : std::string();
             std::printf("{\"event\":\"result\",\"port\":\"%s\",\"outcome\":\"%s\",\"sent\":%u,\"total\":%u,"
-                        "\"seconds\":%.1f%s}\n",
-                        portName(p.port).c_str(), outcome, p.sent, p.total, p.seconds, reason.c_str());
+                        "\"seconds\":%.1f%s%s}\n",
+                        portName(p.port).c_str(), outcome, p.sent, p.total, p.seconds, reason.c_str(),
+                        unitJson(p).c_str());
         } else if (p.outcome == Succeeded && !p.absent) {
-            std::printf("%s %s %u\n", portName(p.port).c_str(), outcome, p.sent);
+            std::printf("%s %s %u%s\n", portName(p.port).c_str(), outcome, p.sent, unitWords(p).c_str());
         } else {
-            std::printf("%s %s\n", portName(p.port).c_str(), outcome);
+            std::printf("%s %s%s\n", portName(p.port).c_str(), outcome, unitWords(p).c_str());
         }
         std::fflush(stdout);
         // A line on the terminal's stdout breaks the live block: draw it anew below.
@@ -526,6 +562,7 @@ int commandProduction(const Arguments& arguments)
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
 
     InterruptWatch interrupts;
+    setRecordTool(ToolProduction);
     ProductionCommand command(json, watch, ports);
     return command.run(interrupts);
 }

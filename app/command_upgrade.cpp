@@ -16,6 +16,7 @@
 #include "platform/com_port_name.h"
 #include "platform/console.h"
 #include "platform/serial_device.h"
+#include "upload/upgrade_record.h"
 #include "upload/upload_reason.h"
 #include "upload/upload_workers.h"
 
@@ -216,6 +217,7 @@ int commandUpgrade(const Arguments& arguments)
     const bool terminal = platform::stderrIsTerminal();
     int columns = terminal ? platform::stderrColumns() : 0;
     ProgressReporter reporter(terminal, columns > 0 ? columns : DefaultTerminalColumns);
+    setRecordTool(ToolUpgrade);
     startWizardUpload(port);
     bool ran = job.threadHandle != nullptr;
     while (ran && !workerEnded(job)) {
@@ -227,6 +229,7 @@ int commandUpgrade(const Arguments& arguments)
         reporter.show(pollProgress(job));
     }
     reporter.finish();
+    sayRecordWarning();
 
     bool succeeded = phase == Succeeded;
     if (!succeeded) {

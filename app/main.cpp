@@ -29,13 +29,16 @@ constexpr const char* UsageText =
     "                    take the old USB modem driver off and copy the new driver files in,\n"
     "                    as the wizard's last page does (without the restart); one line per\n"
     "                    change; --dry-run changes nothing\n"
+    "  history [--json] [--port COMn] [--serial S] [--since DATE] [--failed]\n"
+    "                    the upgrade record: every upload that reached a modem, newest last,\n"
+    "                    then a count per outcome\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
     "Environment:\n"
     "  TARVO_HOST        the host folder: ports/comN links name the serial devices, registry.reg\n"
-    "                    is the registry, windows/ the Windows folder (default\n"
-    "                    $XDG_DATA_HOME/tarvo32)\n"
+    "                    is the registry, windows/ the Windows folder, upgrades.jsonl the\n"
+    "                    upgrade record (default $XDG_DATA_HOME/tarvo32)\n"
     "  TARVO_WINVER      the Windows version to act as: win95, win98, win98se, winme, nt4,\n"
     "                    win2k, winxp or PLATFORMID.MAJOR.MINOR.BUILD (default: NT family)\n";
 
@@ -80,6 +83,9 @@ int main(int argc, char** argv)
     }
     if (command == "drivers") {
         return commandDrivers(rest);
+    }
+    if (command == "history") {
+        return commandHistory(rest);
     }
     std::fprintf(stderr, "Tarvo32: unknown command '%s'\n\n", command.c_str());
     std::fputs(UsageText, stderr);

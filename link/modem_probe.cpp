@@ -231,6 +231,9 @@ bool checkAti1Key(SerialPort port, ProbeReport* report)
             return refuse(raw);
         }
         if (holds(line, key)) {
+            if (report) {
+                report->answer = raw;
+            }
             if (endsAnswer(line)) {
                 purgePort(port);
             } else {

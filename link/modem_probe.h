@@ -51,7 +51,8 @@ enum class ProbeResult {
 struct ProbeReport {
     ProbeResult result = ProbeResult::Found;
     platform::PortOpenError openError = platform::PortOpenError::None;
-    std::string answer;  // the identification line the modem gave, as received
+    std::string answer;  // the identification line the modem gave, as received (when Found:
+                         // the ATI1 line that named the product; empty in kernel mode)
 };
 
 void resetIdentity(ModemIdentity& identity);

@@ -9,6 +9,7 @@
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
 #include "resources/texts.h"
+#include "upload/upgrade_record.h"
 
 using namespace platform::ui;
 
@@ -129,6 +130,11 @@ bool ProductionDialog::pollRows()
     if (toldNotListening_ && !station_.listening()) {
         listenForDevices();  // the registration failed: try again
     }
+    // Once, after the rows show the run whose record could not be written.
+    std::string warning = takeRecordWarning();
+    if (!warning.empty()) {
+        messageBox(recordWarningSentence(warning), MessageBoxIcon::Exclamation);
+    }
     return true;
 }
 
@@ -153,6 +159,13 @@ void ProductionDialog::drawRow(int row, bool everything)
     }
     if (everything || shown.bar != drawn.bar) {
         setProgressPos(ids.bar, shown.bar);
+    }
+    const std::string& reason = station_.failureReason(row);
+    if (everything || reason != drawnReasons_[row]) {
+        for (int control : {ids.lamp, ids.label, ids.bar}) {
+            setItemToolTip(control, reason);
+        }
+        drawnReasons_[row] = reason;
     }
     drawn = shown;
 }

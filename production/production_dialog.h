@@ -25,12 +25,14 @@
 // Each arrival the station ignores gets one line on stderr with the reason.
 //
 // Results: run() returns IdOk. A worker that cannot be started leaves its row idle; a failed
-// upload shows only as the dark-blue lamp.
+// upload shows as the dark-blue lamp, its reason as the row's tool tip (lamp, label and bar)
+// until the row starts again.
 // Thread rule: UI thread only, except the device-notification handler, which only queues and
 // posts.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/device_notify.h"
@@ -84,6 +86,7 @@ private:
     RowDisplay drawn_[StationRowCount + 1];  // what each row's controls show now
     platform::Ticks lastPoll_ = 0;           // when the rows were last polled
     bool toldNotListening_ = false;          // the registration failed (and its box was shown)
+    std::string drawnReasons_[StationRowCount + 1];  // each row's tool tip now
 };
 
 // Runs the production dialog modally (start-up in production mode); without a window backend it

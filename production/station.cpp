@@ -4,6 +4,7 @@
 #include "config/firmware_config.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
+#include "upload/upload_reason.h"
 #include "upload/upload_workers.h"
 
 namespace {
@@ -115,6 +116,7 @@ void ProductionStation::prepare()
     served_.fill(true);
     displays_.fill(idleRowDisplay());
     polls_.fill(RowPoll{});
+    reasons_.fill(std::string());
 }
 
 void ProductionStation::serveOnly(const std::array<bool, StationRowCount + 1>& servedRows)
@@ -138,7 +140,11 @@ bool ProductionStation::startPortWorker(int port)
         return false;
     }
     startProductionUpload(port);
-    return job.threadHandle != nullptr;
+    if (job.threadHandle == nullptr) {
+        return false;
+    }
+    reasons_[productionJobIndex(port) - FirstProductionJob + 1].clear();
+    return true;
 }
 
 void ProductionStation::startAllPorts()
@@ -212,6 +218,10 @@ RowPoll ProductionStation::pollRow(int row)
         return false;
     };
     auto finish = [&] {
+        if (result.workerEnded && job.phase.load(relaxed) != Succeeded) {
+            // Joined: the reason and its detail are final.
+            reasons_[row] = uploadReasonText(job.failReason.load(std::memory_order_acquire), job.failDetail);
+        }
         result.displayChanged = !(display == before);
         result.sentBytes = job.sentBytes.load(relaxed);
         result.totalBytes = job.totalBytes.load(relaxed);

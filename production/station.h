@@ -149,6 +149,10 @@ public:
     const RowPoll& lastPoll(int row) const { return polls_[validRow(row) ? row : 0]; }
 
     const RowDisplay& display(int row) const { return displays_[validRow(row) ? row : 0]; }
+    // Why row k's last run failed, in the words stderr gives: the tool tip of its lamp, label and
+    // bar, beside the display (which it leaves as written). Set when the poll collects a failed
+    // worker, kept through a reset after a removal, emptied when the row starts again.
+    const std::string& failureReason(int row) const { return reasons_[validRow(row) ? row : 0]; }
     // True while row k's record holds a worker.
     bool busy(int row) const;
     // True when no record 1 to 8 holds a worker.
@@ -186,6 +190,7 @@ private:
     std::array<RowDisplay, StationRowCount + 1> displays_{};  // index 0 unused
     std::array<RowPoll, StationRowCount + 1> polls_{};
     std::array<bool, StationRowCount + 1> waiting_{};  // an arrival waits for the row's worker
+    std::array<std::string, StationRowCount + 1> reasons_{};
 };
 
 // The device key of an interface name: at most 16 characters from the one after the last

@@ -298,7 +298,12 @@ void runSteps(int portNumber, UploadJob& job, platform::InputFile& file, Unopena
     if (flags == 0) {
         for (int attempt = 1;; ++attempt) {
             ProbeReport report;
-            if (probePort(identity, DefaultSpeedCode, &report) != NoPort) {
+            SerialPort found = probePort(identity, DefaultSpeedCode, &report);
+            if (report.result != ProbeResult::NotOpened && report.result != ProbeResult::NoAnswer) {
+                job.run.modemReached = true;
+            }
+            if (found != NoPort) {
+                job.run.ati1Answer = report.answer;
                 job.portHandle.store(identity.portHandle, relaxed);
                 job.identity.store(identity.flags, relaxed);
                 flags = identity.flags;
@@ -324,7 +329,9 @@ void runSteps(int portNumber, UploadJob& job, platform::InputFile& file, Unopena
 
     if ((flags & IdentityKernelMode) == 0) {
         std::string modemVersion;
-        if (FirmwareConfig.Firmware_check_version && !checkFirmwareVersion(port, &modemVersion)) {
+        bool versionPassed = !FirmwareConfig.Firmware_check_version || checkFirmwareVersion(port, &modemVersion);
+        job.run.modemVersion = modemVersion;
+        if (!versionPassed) {
             fail(job, ReasonVersionRefused,
                  detailOf(FirmwareConfig.Firmware_check_version_LE ? 1 : 0, modemVersion,
                           FirmwareConfig.Firmware_check_version_VER));

@@ -71,6 +71,22 @@ struct FailureDetail {
     std::string answer;
 };
 
+// What the upgrade record (upload/upgrade_record.h) needs of a run besides the shared fields.
+// serial is copied from deviceKey by the starter before the worker exists; the worker writes the
+// rest during its run; the UI reads them only once the worker is joined (after workerEnded or
+// killWorkers), when they are final.
+struct RunFacts {
+    std::string serial;         // the USB serial the row's device event bound to it; empty if none
+    std::string startTime;      // UTC, ISO 8601, when the worker began
+    std::string endTime;        // ... and when its run ended
+    uint32_t startTicks = 0;    // tick count at the start (the seconds are measured in ticks)
+    uint32_t elapsedMs = 0;
+    bool modemReached = false;  // something answered the probe: the run reached a modem
+    std::string ati1Answer;     // the ATI1 line that named the product (normal mode)
+    std::string modemVersion;   // the version the version check read (when it ran)
+    bool recorded = false;      // the run's record is on the disk
+};
+
 struct UploadJob {
     std::atomic<int32_t> port{0};           // UI, before the start; the worker routine's parameter
     std::atomic<int32_t> portHandle{0};     // UI (-1 before the start), then the engine
@@ -96,6 +112,7 @@ struct UploadJob {
     // starter clears both before the worker exists.
     std::atomic<int32_t> failReason{0};     // UI (0), then the worker: an UploadReason
     FailureDetail failDetail;               // UI (cleared), then the worker, before failReason
+    RunFacts run;                           // see RunFacts
 };
 
 constexpr int UploadJobCount = 9;

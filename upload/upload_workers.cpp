@@ -6,6 +6,7 @@
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
 #include "platform/thread_priority.h"
+#include "upload/upgrade_record.h"
 #include "upload/upload_engine.h"
 
 namespace {
@@ -31,6 +32,7 @@ void fillForStart(UploadJob& job, int port)
     job.failReason.store(ReasonNone, relaxed);
     job.failDetail = FailureDetail{};
     job.stopCause.store(ReasonStopped, relaxed);
+    job.run = RunFacts{};
 }
 
 using ThreadRoutine = int (*)(std::atomic<int32_t>*);
@@ -41,12 +43,17 @@ void launchWorker(UploadJob& job, ThreadRoutine routine)
 {
     job.threadEnded.store(0, relaxed);
     job.threadId = -1;
+    // The worker never reads deviceKey, which the UI thread may rebind while it runs.
+    job.run.serial = job.deviceKey;
     UploadJob* record = &job;
     try {
         job.threadHandle = new std::thread([record, routine] {
             platform::raiseCurrentThreadPriority();
             platform::tightenCurrentThreadTimers();
+            beginRunFacts(*record);
             routine(&record->port);
+            // On the disk before the end is seen: a display shows the result only after this.
+            recordRun(*record, static_cast<int>(record - uploadJobs));
             record->threadEnded.store(1, std::memory_order_release);
         });
     } catch (const std::exception&) {

@@ -9,6 +9,7 @@
 #include "resources/dialogs.h"
 #include "resources/icons.h"
 #include "resources/texts.h"
+#include "upload/upgrade_record.h"
 #include "upload/upload_job.h"
 #include "upload/upload_workers.h"
 #include "wizard/wizard_state.h"
@@ -160,6 +161,11 @@ void CPage45::outcome()
 {
     killTimer(PollTimerId);
     int32_t phase = uploadJobs[WizardJob].phase.load(std::memory_order_relaxed);
+    // Said once, before the outcome: the upgrade itself went on without its record.
+    std::string recordWarning = takeRecordWarning();
+    if (!recordWarning.empty()) {
+        messageBox(recordWarningSentence(recordWarning), MessageBoxIcon::Exclamation);
+    }
     if (phase == Failed) {
         messageBox(UploadFailedText, MessageBoxIcon::Stop);
     } else if (phase == Succeeded) {

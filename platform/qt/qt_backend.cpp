@@ -582,6 +582,21 @@ bool QtBackend::isEnabled(WindowId window, int controlId)
     return v != nullptr && v->controlEnabled(controlId);
 }
 
+void QtBackend::setToolTip(WindowId window, int controlId, const std::string& text)
+{
+    DialogView* v = viewOf(window);
+    if (QWidget* w = v != nullptr ? v->control(controlId) : nullptr) {
+        w->setToolTip(toQt(text));
+    }
+}
+
+std::string QtBackend::toolTip(WindowId window, int controlId)
+{
+    DialogView* v = viewOf(window);
+    QWidget* w = v != nullptr ? v->control(controlId) : nullptr;
+    return w != nullptr ? fromQt(w->toolTip()) : std::string();
+}
+
 void QtBackend::setChecked(WindowId window, int controlId, bool checked)
 {
     if (DialogView* v = viewOf(window)) {

@@ -90,6 +90,8 @@ public:
     std::string text(platform::ui::WindowId window, int controlId) override;
     void setEnabled(platform::ui::WindowId window, int controlId, bool enabled) override;
     bool isEnabled(platform::ui::WindowId window, int controlId) override;
+    void setToolTip(platform::ui::WindowId window, int controlId, const std::string& text) override;
+    std::string toolTip(platform::ui::WindowId window, int controlId) override;
     void setChecked(platform::ui::WindowId window, int controlId, bool checked) override;
     bool isChecked(platform::ui::WindowId window, int controlId) override;
     void setImage(platform::ui::WindowId window, int controlId, int32_t imageId) override;

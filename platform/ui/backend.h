@@ -185,6 +185,10 @@ public:
     virtual void setChecked(WindowId window, int controlId, bool checked) = 0;  // radio buttons
     virtual bool isChecked(WindowId window, int controlId) = 0;  // false when unknown
     virtual void setImage(WindowId window, int controlId, int32_t imageId) = 0;  // Icon, Picture
+    // The tool tip shown while the mouse rests on the control; empty removes it. Any kind of
+    // control, static texts and icons included; it stays until set again.
+    virtual void setToolTip(WindowId window, int controlId, const std::string& text) = 0;
+    virtual std::string toolTip(WindowId window, int controlId) = 0;  // "" when none or unknown
 
     // --- Progress bar ---
     virtual void setProgressRange(WindowId window, int controlId, int low, int high) = 0;

@@ -144,6 +144,18 @@ void Window::setItemImage(int controlId, int32_t imageId)
     }
 }
 
+void Window::setItemToolTip(int controlId, const std::string& text)
+{
+    if (hasWindow()) {
+        backend().setToolTip(handle_, controlId, text);
+    }
+}
+
+std::string Window::itemToolTip(int controlId) const
+{
+    return hasWindow() ? backend().toolTip(handle_, controlId) : std::string();
+}
+
 void Window::setProgressRange(int controlId, int low, int high)
 {
     if (hasWindow()) {

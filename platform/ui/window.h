@@ -76,6 +76,9 @@ public:
     void checkItem(int controlId, bool checked);
     bool itemChecked(int controlId) const;
     void setItemImage(int controlId, int32_t imageId);
+    // The control's tool tip (empty: none).
+    void setItemToolTip(int controlId, const std::string& text);
+    std::string itemToolTip(int controlId) const;
     void setProgressRange(int controlId, int low, int high);
     void setProgressPos(int controlId, int pos);
     // Paints the changes now (UpdateWindow), for a handler that keeps the UI thread busy.

@@ -36,6 +36,32 @@ constexpr const char* DeliveryIni =
 constexpr const char* ModemClass = "{5C0A19E3-7D42-4B8F-A1C6-2E93D07B4F15}";
 constexpr const char* ModemInterface = "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\0807060504030201";
 
+// A result line's unit: " start=TIME end=TIME" and " serial=S" when known.
+const std::string IsoTimePattern = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ";
+const std::string TimesPattern = " start=" + IsoTimePattern + " end=" + IsoTimePattern;
+
+// The result lines without their unit words, for comparing the rest.
+std::string withoutUnit(const std::string& out)
+{
+    return std::regex_replace(out, std::regex(TimesPattern + "( serial=\\S+)?"), "");
+}
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+void appendTo(const std::string& path, const std::string& bytes)
+{
+    e2e::writeFile(path, e2e::readFile(path) + bytes);
+}
+
 std::string image(size_t size)
 {
     return e2e::patternBytes(size, 4242);
@@ -148,7 +174,10 @@ TEST_F(ProductionE2eTest, EightPortsAtOnce)
 
     e2e::RunResult result = e2e::run(delivery_.executable(), {"production"}, env(), 90000);
     EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_EQ(result.out,
+    EXPECT_TRUE(std::regex_search(result.out, std::regex("^COM1 Succeeded 30000" + TimesPattern + "\n")))
+        << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, std::regex("\nCOM7 Failed" + TimesPattern + "\n"))) << result.out;
+    EXPECT_EQ(withoutUnit(result.out),
               "COM1 Succeeded 30000\n"
               "COM2 Failed\n"
               "COM3 Succeeded 30000\n"
@@ -180,6 +209,29 @@ TEST_F(ProductionE2eTest, EightPortsAtOnce)
         << result.err;
     EXPECT_NE(result.err.find("COM2: "), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find("COM1: "), std::string::npos) << result.err;
+
+    // Every port that had a modem is on record, the port without one is not; history reads it
+    // back with the shift's figures.
+    std::vector<std::string> records = linesOf(e2e::readFile(host_.file("upgrades.jsonl")));
+    EXPECT_EQ(records.size(), 7u);
+    e2e::RunResult history = e2e::run(delivery_.executable(), {"history"}, env());
+    EXPECT_EQ(history.status, 0) << history.err;
+    EXPECT_NE(history.out.find("4 succeeded, 3 failed, 0 stopped\n"), std::string::npos) << history.out;
+    EXPECT_EQ(history.out.find("COM6"), std::string::npos) << history.out;
+    e2e::RunResult com7 = e2e::run(delivery_.executable(), {"history", "--port", "7", "--failed"}, env());
+    EXPECT_NE(com7.out.find("block 5 refused four times (NAK)"), std::string::npos) << com7.out;
+    EXPECT_NE(com7.out.find("nelta.bin"), std::string::npos) << com7.out;
+    EXPECT_NE(com7.out.find("0 succeeded, 1 failed, 0 stopped\n"), std::string::npos) << com7.out;
+    // A line torn by a power cut is skipped and counted; the records before and after it stay.
+    appendTo(host_.file("upgrades.jsonl"), "{\"start\":\"2026-");
+    e2e::RunResult failedJson = e2e::run(delivery_.executable(), {"history", "--json", "--failed"}, env());
+    EXPECT_EQ(failedJson.status, 0) << failedJson.err;
+    std::vector<std::string> failedLines = linesOf(failedJson.out);
+    ASSERT_EQ(failedLines.size(), 4u) << failedJson.out;
+    EXPECT_EQ(failedLines[3], "{\"counts\":{\"succeeded\":0,\"failed\":3,\"stopped\":0},\"unreadable\":1}");
+    EXPECT_NE(failedJson.err.find("1 line of"), std::string::npos) << failedJson.err;
+    e2e::RunResult bad = e2e::run(delivery_.executable(), {"history", "--since", "yesterday"}, env());
+    EXPECT_EQ(bad.status, 2) << bad.err;
 
     // The ones still there answer again: --json on two ports, one of them without a modem,
     // succeeds since every port started succeeded.
@@ -248,7 +300,7 @@ TEST_F(ProductionE2eTest, WatchStartsOnArrivalAndStopsOnRemoval)
             << station.err();
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         ASSERT_TRUE(sendEvent("removal"));
-        ASSERT_TRUE(station.waitForOutput("COM3 Failed\n", 3000)) << station.err();
+        ASSERT_TRUE(station.waitForOutput("COM3 Failed start=", 3000)) << station.err();
     }
     {
         const std::string received = host_.file("received.bin");
@@ -256,7 +308,7 @@ TEST_F(ProductionE2eTest, WatchStartsOnArrivalAndStopsOnRemoval)
                             {"--image-out", received, "--image-size", std::to_string(firmware.size())});
         ASSERT_TRUE(modem.ready());
         ASSERT_TRUE(sendEvent("arrival"));
-        ASSERT_TRUE(station.waitForOutput("COM3 Succeeded 65536\n", 30000)) << station.err();
+        ASSERT_TRUE(station.waitForOutput("COM3 Succeeded 65536 start=", 30000)) << station.err();
         EXPECT_EQ(e2e::readFile(received), firmware);
     }
     // An unknown modem and a malformed datagram change nothing; the unknown one is named.
@@ -272,7 +324,14 @@ TEST_F(ProductionE2eTest, WatchStartsOnArrivalAndStopsOnRemoval)
 
     station.signal(SIGTERM);
     EXPECT_EQ(station.wait(5000), 0);
-    EXPECT_EQ(station.out(), "COM3 absent\nCOM4 absent\nCOM3 Failed\nCOM3 Succeeded 65536\n");
+    EXPECT_EQ(withoutUnit(station.out()), "COM3 absent\nCOM4 absent\nCOM3 Failed\nCOM3 Succeeded 65536\n");
+    // The modem came through a device event: its serial is in the results and on record.
+    EXPECT_NE(station.out().find(" serial=0807060504030201\n"), std::string::npos) << station.out();
+    e2e::RunResult unit = e2e::run(delivery_.executable(), {"history", "--serial", "0807060504030201", "--json"}, env());
+    std::vector<std::string> unitLines = linesOf(unit.out);
+    ASSERT_EQ(unitLines.size(), 3u) << unit.out;
+    EXPECT_NE(unitLines[0].find("\"serial\":\"0807060504030201\""), std::string::npos) << unitLines[0];
+    EXPECT_NE(unitLines[1].find("\"outcome\":\"succeeded\""), std::string::npos) << unitLines[1];
     // The removal's result says what happened.
     EXPECT_NE(station.err().find("COM3: the modem was pulled out"), std::string::npos) << station.err();
     EXPECT_EQ(station.err().find("stopped by the user"), std::string::npos) << station.err();
@@ -316,11 +375,11 @@ TEST_F(ProductionE2eTest, WatchWithUsbsimPluggingAndPulling)
         << station.err();
     EXPECT_EQ(station.out().find("COM3 Failed"), std::string::npos);
     EXPECT_EQ(usb.command("pull COM3"), "pulled COM3");
-    ASSERT_TRUE(station.waitForOutput("COM3 Failed\n", 3000)) << station.err();
+    ASSERT_TRUE(station.waitForOutput("COM3 Failed start=", 3000)) << station.err();
 
-    ASSERT_TRUE(station.waitForOutput("COM1 Succeeded 49152\n", 30000)) << station.err();
-    ASSERT_TRUE(station.waitForOutput("COM6 Succeeded 49152\n", 10000)) << station.err();
-    ASSERT_TRUE(station.waitForOutput("COM7 Failed\n", 10000)) << station.err();
+    ASSERT_TRUE(station.waitForOutput("COM1 Succeeded 49152 start=", 30000)) << station.err();
+    ASSERT_TRUE(station.waitForOutput("COM6 Succeeded 49152 start=", 10000)) << station.err();
+    ASSERT_TRUE(station.waitForOutput("COM7 Failed start=", 10000)) << station.err();
     EXPECT_EQ(usb.nextLine(), "gone COM7");
     EXPECT_EQ(e2e::readFile(host_.file("image-COM1")), firmware);
     EXPECT_EQ(e2e::readFile(host_.file("image-COM6")), firmware);
@@ -328,7 +387,7 @@ TEST_F(ProductionE2eTest, WatchWithUsbsimPluggingAndPulling)
     const std::string again = host_.file("image-again");
     std::string plugged = usb.command("plug COM3 serial=0807060504030201 --image-out " + again + " --image-size " + size);
     EXPECT_EQ(plugged.rfind("plugged COM3", 0), 0u) << plugged << "\n" << usb.err();
-    ASSERT_TRUE(station.waitForOutput("COM3 Succeeded 49152\n", 30000)) << station.err();
+    ASSERT_TRUE(station.waitForOutput("COM3 Succeeded 49152 start=", 30000)) << station.err();
     EXPECT_EQ(e2e::readFile(again), firmware);
 
     station.signal(SIGTERM);
@@ -361,7 +420,7 @@ TEST_F(ProductionE2eTest, InterruptStopsTheWorkers)
         EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - interrupted)
                       .count(),
                   1500);
-        EXPECT_EQ(station.out(), "COM1 Failed\nCOM2 Failed\n") << watch;
+        EXPECT_EQ(withoutUnit(station.out()), "COM1 Failed\nCOM2 Failed\n") << watch;
         // The last table shows how the rows ended, not how they were when the signal came.
         EXPECT_EQ(lastRowLine(station.err(), "COM1").find("COM1  failed"), 0u) << station.err();
         EXPECT_EQ(lastRowLine(station.err(), "COM2").find("COM2  failed"), 0u) << station.err();

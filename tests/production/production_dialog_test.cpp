@@ -594,3 +594,52 @@ TEST_F(ProductionDialogTest, FloodOfDeviceEventsNeitherPilesUpNorStarvesThePoll)
 }
 
 }  // namespace
+
+namespace {
+
+// After a failure each row's reason, in the words stderr gives, is the tool tip of its lamp, label
+// and bar; the written texts and the lamp stay as they were; a new start of the row clears it.
+TEST_F(ProductionDialogTest, FailureReasonIsTheRowsToolTipUntilItStartsAgain)
+{
+    modemsim::ModemSettings waiting;
+    waiting.noFirstNak = true;
+    modemsim::SimulatedPorts ports;
+    writeFirmware(1000);
+    upload_test::JoinWorkersOnExit joinWorkers;
+    ProductionDialog dialog;
+    StationRowIds ids{};
+    stationRowControls(2, &ids);
+    auto tips = [&] {
+        return std::vector<std::string>{ui_->toolTip(window_, ids.lamp), ui_->toolTip(window_, ids.label),
+                                        ui_->toolTip(window_, ids.bar)};
+    };
+    run([&] {
+        holdSteppedWorker(2);
+        UploadJob& job = uploadJobs[2];
+        job.totalBytes.store(1000);
+        job.sentBytes.store(256);
+        job.failDetail = FailureDetail{3, "", "NAK"};
+        job.failReason.store(ReasonBlockRefused, std::memory_order_release);
+        tick();
+        EXPECT_EQ(tips(), std::vector<std::string>(3, ""));  // still running: no reason yet
+        endSteppedWorker(2, Failed);
+        tick();
+        EXPECT_EQ(row(2).lamp, IconLampIdle);
+        EXPECT_EQ(ui_->text(window_, ids.label), "COM2:");
+        EXPECT_EQ(tips(), std::vector<std::string>(3, "block 3 refused four times (NAK)"));
+        EXPECT_EQ(ui_->toolTip(window_, ids.percent), "");
+        StationRowIds other{};
+        stationRowControls(1, &other);
+        EXPECT_EQ(ui_->toolTip(window_, other.lamp), "");
+        tick();
+        EXPECT_EQ(tips()[0], "block 3 refused four times (NAK)");  // it stays
+
+        ports.add("COM2", waiting);
+        ASSERT_TRUE(ui_->click(window_, IdcUpgradeFirmware));
+        tick();
+        EXPECT_TRUE(dialog.station().busy(2));
+        EXPECT_EQ(tips(), std::vector<std::string>(3, ""));
+    }, dialog);
+}
+
+}  // namespace

@@ -32,6 +32,8 @@ constexpr int EditId = 100;
 constexpr int ListId = 101;
 constexpr int DefaultId = 102;
 constexpr int OtherButtonId = 103;
+constexpr int LabelId = 104;
+constexpr int LampId = 105;
 
 // Notes what the backend reports, one line per event.
 struct NotingEvents : uitest::ThreadNotingEvents {
@@ -52,6 +54,8 @@ inline DialogTemplate contractTemplate(bool withDefault)
         {ListId, ControlKind::ListBox, StyleSorted | StyleBorder, 5, 50, 100, 40, ""},
         {DefaultId, ControlKind::PushButton, withDefault ? StyleDefaultButton : StyleNone, 110, 5, 40, 14, "Go"},
         {OtherButtonId, ControlKind::PushButton, StyleNone, 110, 25, 40, 14, "Other"},
+        {LabelId, ControlKind::Text, StyleNone, 110, 45, 40, 8, "label"},
+        {LampId, ControlKind::Icon, StyleNone, 155, 45, 20, 20, ""},
     };
     return t;
 }
@@ -234,8 +238,34 @@ TYPED_TEST_P(BackendContract, RepaintNowTakesNoMessageOrTimer)
     this->ui().destroyWindow(w);
 }
 
+// Tool tips on any kind of control (a static text and an icon too), replaced and removed; an
+// unknown control keeps none; setting them notifies nobody.
+TYPED_TEST_P(BackendContract, ToolTipsOnAnyControlUntilRemoved)
+{
+    NotingEvents events;
+    WindowId w = this->dialog(events);
+    Backend& ui = this->ui();
+    for (int id : {EditId, ListId, DefaultId, LabelId, LampId}) {
+        EXPECT_EQ(ui.toolTip(w, id), "") << id;
+        ui.setToolTip(w, id, "why " + std::to_string(id));
+        EXPECT_EQ(ui.toolTip(w, id), "why " + std::to_string(id)) << id;
+    }
+    ui.setToolTip(w, LampId, "block 17 refused four times (NAK)");
+    EXPECT_EQ(ui.toolTip(w, LampId), "block 17 refused four times (NAK)");
+    ui.setToolTip(w, LampId, "");
+    EXPECT_EQ(ui.toolTip(w, LampId), "");
+    EXPECT_EQ(ui.toolTip(w, LabelId), "why 104");
+    ui.setToolTip(w, 999, "nobody");
+    EXPECT_EQ(ui.toolTip(w, 999), "");
+    EXPECT_EQ(ui.text(w, LabelId), "label");
+    TypeParam::settle(ui);
+    EXPECT_TRUE(events.log.empty());
+    ui.destroyWindow(w);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(BackendContract, EditLinesCountFromTheCaret, SortedListPutsAnItemAfterItsEquals,
                             EnterAndEscapeInADialog, EnterAndEscapeInAWizardPage,
-                            PostsFromOtherThreadsArriveInOrderOnTheUiThread, RepaintNowTakesNoMessageOrTimer);
+                            PostsFromOtherThreadsArriveInOrderOnTheUiThread, RepaintNowTakesNoMessageOrTimer,
+                            ToolTipsOnAnyControlUntilRemoved);
 
 }  // namespace contract

@@ -691,6 +691,19 @@ bool HeadlessBackend::isEnabled(WindowId window, int controlId)
     return c != nullptr && c->enabled;
 }
 
+void HeadlessBackend::setToolTip(WindowId window, int controlId, const std::string& text)
+{
+    if (Control* c = control(window, controlId)) {
+        c->toolTip = text;
+    }
+}
+
+std::string HeadlessBackend::toolTip(WindowId window, int controlId)
+{
+    const Control* c = control(window, controlId);
+    return c != nullptr ? c->toolTip : std::string();
+}
+
 void HeadlessBackend::setChecked(WindowId window, int controlId, bool checked)
 {
     if (Control* c = control(window, controlId)) {

@@ -146,6 +146,8 @@ public:
     std::string text(WindowId window, int controlId) override;
     void setEnabled(WindowId window, int controlId, bool enabled) override;
     bool isEnabled(WindowId window, int controlId) override;
+    void setToolTip(WindowId window, int controlId, const std::string& text) override;
+    std::string toolTip(WindowId window, int controlId) override;
     void setChecked(WindowId window, int controlId, bool checked) override;
     bool isChecked(WindowId window, int controlId) override;
     void setImage(WindowId window, int controlId, int32_t imageId) override;
@@ -181,6 +183,7 @@ private:
         std::vector<std::string> history;
         bool enabled = true;
         bool checked = false;
+        std::string toolTip;
         int32_t image = 0;
         int rangeLow = 0;
         int rangeHigh = 100;

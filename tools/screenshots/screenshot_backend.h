@@ -67,6 +67,11 @@ public:
         driver_->activity();
     }
     bool isEnabled(WindowId window, int controlId) override { return qt_.isEnabled(window, controlId); }
+    void setToolTip(WindowId window, int controlId, const std::string& text) override
+    {
+        qt_.setToolTip(window, controlId, text);
+    }
+    std::string toolTip(WindowId window, int controlId) override { return qt_.toolTip(window, controlId); }
     void setChecked(WindowId window, int controlId, bool checked) override
     {
         qt_.setChecked(window, controlId, checked);

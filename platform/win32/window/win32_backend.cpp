@@ -14,7 +14,7 @@ bool installWindowBackend(int /*argc*/, char** /*argv*/)
 {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
-    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES;  // bar: tool tips
     InitCommonControlsEx(&controls);
     setBackendFactory([] { return std::make_unique<platform::win32ui::Win32Backend>(); });
     return true;

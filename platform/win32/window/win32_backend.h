@@ -76,6 +76,8 @@ public:
     std::string text(platform::ui::WindowId window, int controlId) override;
     void setEnabled(platform::ui::WindowId window, int controlId, bool enabled) override;
     bool isEnabled(platform::ui::WindowId window, int controlId) override;
+    void setToolTip(platform::ui::WindowId window, int controlId, const std::string& text) override;
+    std::string toolTip(platform::ui::WindowId window, int controlId) override;
     void setChecked(platform::ui::WindowId window, int controlId, bool checked) override;
     bool isChecked(platform::ui::WindowId window, int controlId) override;
     void setImage(platform::ui::WindowId window, int controlId, int32_t imageId) override;
@@ -122,6 +124,8 @@ private:
         std::vector<std::pair<platform::ui::ControlKind, HANDLE>> laterImages;  // its pages' left
         std::vector<HICON> windowIcons;              // WM_SETICON, owned
         std::vector<uint32_t> menuCommands;          // appended system menu items
+        HWND toolTips = nullptr;                     // its tool tip control, made on first use
+        std::map<int, std::string> tips;             // tool tip texts by control
         bool modal = false;                          // runModal runs for it
         bool ended = false;                          // endModal was called
         int result = 0;

@@ -13,6 +13,12 @@ using platform::ui::ControlKind;
 using platform::ui::ControlTemplate;
 using platform::ui::WindowId;
 
+namespace {
+
+constexpr LPARAM ToolTipWidthPx = 400;  // long reasons wrap instead of running off the screen
+
+}  // namespace
+
 // --- Any control ---
 
 std::string Win32Backend::controlText(HWND hwnd) const
@@ -49,6 +55,64 @@ bool Win32Backend::isEnabled(WindowId window, int controlId)
 {
     HWND hwnd = controlHandle(window, controlId);
     return hwnd != nullptr && IsWindowEnabled(hwnd) != FALSE;
+}
+
+// One comctl32 tool tip control per window, each control a tool of its own that the tool tip
+// subclasses to see the mouse. TOOLINFOA is given in its first size, which the comctl32 of
+// Windows 95 and NT 4 takes as well as every later one.
+void Win32Backend::setToolTip(WindowId window, int controlId, const std::string& text)
+{
+    Record* r = find(window);
+    HWND hwnd = controlHandle(window, controlId);
+    if (r == nullptr || hwnd == nullptr) {
+        return;
+    }
+    const bool had = r->tips.count(controlId) != 0;
+    if (text.empty() && !had) {
+        return;
+    }
+    if (r->toolTips == nullptr) {
+        r->toolTips = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, r->hwnd, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
+        if (r->toolTips == nullptr) {
+            return;
+        }
+        // Older comctl32 versions do not know the message and ignore it: the tip stays one line.
+        SendMessageA(r->toolTips, TTM_SETMAXTIPWIDTH, 0, ToolTipWidthPx);
+    }
+    // A static control lets the mouse through to its parent unless it notifies; the tool tip
+    // must see the mouse over the lamp and the label too. Clicks on it are still not reported
+    // (only buttons' BN_CLICKED are).
+    const ControlTemplate* c = r->dialog.find(controlId);
+    if (c != nullptr && (c->kind == ControlKind::Text || c->kind == ControlKind::Icon || c->kind == ControlKind::Picture)) {
+        SetWindowLongA(hwnd, GWL_STYLE, GetWindowLongA(hwnd, GWL_STYLE) | SS_NOTIFY);
+    }
+    TOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V1_SIZE;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = r->hwnd;
+    info.uId = reinterpret_cast<UINT_PTR>(hwnd);
+    if (text.empty()) {
+        SendMessageA(r->toolTips, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+        r->tips.erase(controlId);
+        return;
+    }
+    // The control copies the text.
+    std::string copy = text;
+    info.lpszText = copy.data();
+    SendMessageA(r->toolTips, had ? TTM_UPDATETIPTEXTA : TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+    r->tips[controlId] = text;
+}
+
+std::string Win32Backend::toolTip(WindowId window, int controlId)
+{
+    const Record* r = find(window);
+    if (r == nullptr) {
+        return std::string();
+    }
+    auto it = r->tips.find(controlId);
+    return it == r->tips.end() ? std::string() : it->second;
 }
 
 void Win32Backend::setChecked(WindowId window, int controlId, bool checked)
