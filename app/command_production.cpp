@@ -6,9 +6,9 @@
 //
 // Without --watch it ends one tick after the last started worker has ended ("Exit when
 // appropriate" pressed at once) and prints one result per listed port in port order. With
-// --watch it runs until SIGINT or SIGTERM, listens for USB modems on the 9x family, and prints a
-// result each time a worker ends. Signals stop every worker through keepRunning, never by
-// killing a thread.
+// --watch it runs until SIGINT or SIGTERM, listens for USB modems (udev on Linux whatever the
+// family, the driver's notices on the 9x family), and prints a result each time a worker ends.
+// Signals stop every worker through keepRunning, never by killing a thread.
 
 #include <algorithm>
 #include <array>
@@ -42,8 +42,9 @@ constexpr const char* UsageText =
     "Usage: Tarvo32 production [--json] [--watch] [PORT...]\n"
     "  PORT     COM3 or 3, one of the station's eight ports (default: all eight)\n"
     "  --json   JSON lines on stdout: progress and result objects\n"
-    "  --watch  keep running; start a USB modem's port when it is plugged in (Windows 9x family),\n"
-    "           stop it when it is pulled out; end with Ctrl-C or SIGTERM\n";
+    "  --watch  keep running; start a USB modem's port when it is plugged in (udev on Linux; the\n"
+    "           driver's notices on the Windows 9x family), stop it when it is pulled out; end\n"
+    "           with Ctrl-C or SIGTERM\n";
 
 constexpr const char* SucceededWord = "Succeeded";
 constexpr const char* FailedWord = "Failed";
@@ -137,7 +138,14 @@ public:
                 std::fprintf(stderr, "Tarvo32 production: cannot listen for USB modems: %s\n", why.text.c_str());
                 return FailedExitStatus;
             }
-            if (listening == DeviceListening::NotNeeded) {
+            std::string unheard;
+            PlugListening plugs = station_.listenForPlugs(
+                [this](const platform::DeviceChange& change) { events_.push(change); }, &unheard);
+            if (plugs == PlugListening::Unheard) {
+                std::fprintf(stderr, "Tarvo32 production: %s (%s); the listed ports are started all the same\n",
+                             PlugsUnheardText, unheard.c_str());
+            }
+            if (listening == DeviceListening::NotNeeded && plugs != PlugListening::Listening) {
                 std::fputs("Tarvo32 production: the NT family sends no USB modem events; "
                            "only the listed ports are started\n", stderr);
             }

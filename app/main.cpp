@@ -29,6 +29,8 @@ constexpr const char* UsageText =
     "                    take the old USB modem driver off and copy the new driver files in,\n"
     "                    as the wizard's last page does (without the restart); one line per\n"
     "                    change; --dry-run changes nothing\n"
+    "  ports [--json]    the COM ports of the host: where each one's entry leads, whether its\n"
+    "                    device is there, its USB ids, serial and stable links (from udev)\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
@@ -80,6 +82,9 @@ int main(int argc, char** argv)
     }
     if (command == "drivers") {
         return commandDrivers(rest);
+    }
+    if (command == "ports") {
+        return commandPorts(rest);
     }
     std::fprintf(stderr, "Tarvo32: unknown command '%s'\n\n", command.c_str());
     std::fputs(UsageText, stderr);

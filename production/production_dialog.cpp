@@ -74,15 +74,19 @@ bool ProductionDialog::onInitDialog()
 
     // The listener thread only queues the event and posts; the window id is fixed while it runs.
     const WindowId window = handle();
-    station_.listenForDevices(
-        [this, window](const platform::DeviceChange& change) {
-            {
-                std::lock_guard<std::mutex> lock(eventsMutex_);
-                events_.push_back(change);
-            }
-            postMessageFromAnyThread(window, PostedMessage{WmDeviceChange, change.event, 0});
-        },
-        nullptr);
+    auto post = [this, window](const platform::DeviceChange& change) {
+        {
+            std::lock_guard<std::mutex> lock(eventsMutex_);
+            events_.push_back(change);
+        }
+        postMessageFromAnyThread(window, PostedMessage{WmDeviceChange, change.event, 0});
+    };
+    station_.listenForDevices(post, nullptr);
+    std::string unheard;
+    if (station_.listenForPlugs(post, &unheard) == PlugListening::Unheard) {
+        std::fprintf(stderr, "Tarvo32: %s (%s); \"%s\" still works\n", PlugsUnheardText, unheard.c_str(),
+                     UpgradeFirmwareText);
+    }
 
     setTimer(StationTimerId, StationPollPeriodMs);
     return true;

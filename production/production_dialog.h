@@ -13,7 +13,9 @@
 // On the 9x family the dialog registers for the USB modems' device notifications; the listener
 // thread queues each event and posts the device-change message to the window, so arrivals and
 // removals are handled on the UI thread in the order they came. Nothing is registered on the NT
-// family. When the window goes, the registration is withdrawn (its socket removed) and every
+// family. On Linux, whatever the family, the dialog also listens to the device tree (udev) the
+// same way; where it cannot, it says once on stderr that plugged modems will not start their rows
+// and that "Upgrade firmware" still works. When the window goes, the registration is withdrawn (its socket removed) and every
 // worker still running is asked to stop through keepRunning and joined: no thread is killed, so
 // every port and file is closed.
 //

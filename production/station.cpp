@@ -288,10 +288,17 @@ void ProductionStation::stopListening()
         platform::unregisterDeviceNotification(notifyHandle_);
         notifyHandle_ = 0;
     }
+    if (plugHandle_ != 0) {
+        platform::unregisterPortNotification(plugHandle_);
+        plugHandle_ = 0;
+    }
 }
 
 DeviceAction ProductionStation::deviceChange(const platform::DeviceChange& change)
 {
+    if (change.deviceType == platform::DbtDevtypPort) {
+        return portDeviceChange(change);
+    }
     DeviceAction action;
     if (OsFlavor.IsWin9x == 0 || change.deviceType != platform::DbtDevtypDeviceInterface) {
         return action;

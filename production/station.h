@@ -71,6 +71,23 @@ enum class DeviceListening {
     Failed,      // the 9x family, but the registration failed (the reason is filled in)
 };
 
+// Whether the host's device tree tells of modems plugged into the station's sockets.
+enum class PlugListening {
+    Listening,      // arrivals and removals come to the handler
+    Unheard,        // it could and does not (udev does not run, ...): the reason is filled in
+    NotOnThisHost,  // the host has no such events (Windows): nothing to say
+};
+
+// The product line's USB ids: the maker's modem and the sister brand's. The station takes the one
+// of its protocol, as it registers for the driver's class (Firmware_from_DUDE_protocol).
+constexpr uint16_t DudeUsbVendor = 0x4E2C;
+constexpr uint16_t DudeUsbProduct = 0x7A01;
+constexpr uint16_t OtherUsbVendor = 0x4E2B;
+constexpr uint16_t OtherUsbProduct = 0x7A02;
+
+// Said once by a station whose device tree gives no events, before the reason.
+constexpr const char* PlugsUnheardText = "USB modems plugged in will not start their rows";
+
 // What a device event did.
 struct DeviceAction {
     enum Kind { None, Started, Stopped } kind = None;
@@ -127,12 +144,21 @@ public:
     // Firmware_from_DUDE_protocol); the handler runs on the listener thread and must pass each
     // event on to the UI thread. The NT family registers nothing.
     DeviceListening listenForDevices(platform::DeviceChangeHandler handler, platform::DeviceNotifyFailure* why);
+    // Listens to the host's device tree, whatever Windows version is acted: a modem of the
+    // product line plugged into a socket that a row's port entry leads to starts that row, its
+    // removal stops it. The same handler rule; why filled in for Unheard.
+    PlugListening listenForPlugs(platform::DeviceChangeHandler handler, std::string* why);
+    // Stops both kinds of listening.
     void stopListening();
     bool listening() const { return notifyHandle_ != 0; }
+    bool listeningForPlugs() const { return plugHandle_ != 0; }
 
     // The device-change message, on the UI thread. Only on the 9x family and for a device
     // interface: an arrival found on a port starts it again (keepRunning 1, startPortWorker); a
-    // removal found on a port stops it (keepRunning 0, the row held for seven polls).
+    // removal found on a port stops it (keepRunning 0, the row held for seven polls). A port
+    // device from the device tree, on any family: a modem of the product line on a row's port
+    // starts it with its USB serial as the device key, its removal stops it; any other arrival
+    // is ignored with one line on stderr saying why.
     DeviceAction deviceChange(const platform::DeviceChange& change);
 
     // Ends every worker still held: keepRunning cleared, joined, handles freed. The rows keep
@@ -141,10 +167,12 @@ public:
 
 private:
     static bool validRow(int row) { return row >= 1 && row <= StationRowCount; }
+    DeviceAction portDeviceChange(const platform::DeviceChange& change);  // production/station_plugs.cpp
 
     UsbPortFinder finder_;
     int32_t exitWhenIdle_ = 0;
     platform::DeviceNotifyHandle notifyHandle_ = 0;
+    platform::DeviceNotifyHandle plugHandle_ = 0;
     std::array<bool, StationRowCount + 1> served_{};
     std::array<RowDisplay, StationRowCount + 1> displays_{};  // index 0 unused
     std::array<RowPoll, StationRowCount + 1> polls_{};
@@ -161,3 +189,6 @@ int rowPort(int row);
 
 // The device-interface class the station registers for.
 const char* usbModemClass();
+// The USB ids of the modems the station takes from the device tree, by the same rule.
+uint16_t usbModemVendor();
+uint16_t usbModemProduct();
