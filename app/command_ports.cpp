@@ -46,7 +46,7 @@ std::string stableHint(const std::string& port, const platform::PortDeviceInfo& 
     } else if (!info.deviceLink.empty()) {
         hint += "; link it to " + info.deviceLink + " (this modem)";
     } else {
-        hint += "; link it to the device's link below /dev/serial (plug it in and run Tarvo32 ports again)";
+        hint += "; link it to " + platform::stableLinkAdvice();
     }
     return hint;
 }

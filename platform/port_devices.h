@@ -50,6 +50,9 @@ struct PortDeviceInfo {
     bool unstableName = false;
 };
 
+// Where the stable names of a device are, for a hint when none of its own is known: a phrase.
+std::string stableLinkAdvice();
+
 // What is known of the port's device; entry and leadsTo are filled even without a device tree.
 PortDeviceInfo describePortDevice(const std::string& portName);
 

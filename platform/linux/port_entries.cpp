@@ -113,6 +113,12 @@ std::vector<std::string> systemPortNames()
     return names;
 }
 
+std::string stableLinkAdvice()
+{
+    return std::string("the modem's link below ") + SocketLinkFolder + " (its USB socket) or " + DeviceLinkFolder +
+           " (the modem itself)";
+}
+
 std::vector<std::string> entryChain(const std::string& entryPath)
 {
     std::vector<std::string> chain{entryPath};
@@ -148,6 +154,32 @@ int32_t portLeadingTo(const std::string& node, const std::vector<std::string>& l
         }
     }
     return 0;
+}
+
+std::vector<std::string> linksFoundFor(const std::string& node, const std::vector<std::string>& folders)
+{
+    std::vector<std::string> links;
+    struct stat device {};
+    if (node.empty() || stat(node.c_str(), &device) != 0) {
+        return links;
+    }
+    for (const std::string& folder : folders) {
+        DIR* directory = opendir(folder.c_str());
+        if (directory == nullptr) {
+            continue;
+        }
+        while (dirent* item = readdir(directory)) {
+            std::string path = folder + item->d_name;
+            struct stat target {};
+            if (item->d_name[0] != '.' && stat(path.c_str(), &target) == 0 && target.st_dev == device.st_dev &&
+                target.st_ino == device.st_ino) {
+                links.push_back(path);
+            }
+        }
+        closedir(directory);
+    }
+    std::sort(links.begin(), links.end());
+    return links;
 }
 
 uint16_t usbIdValue(const std::string& text)

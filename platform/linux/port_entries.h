@@ -41,6 +41,11 @@ bool chainReaches(const std::vector<std::string>& chain, const std::string& node
 // order; 0 when none does.
 int32_t portLeadingTo(const std::string& node, const std::vector<std::string>& links);
 
+// The links in the folders (each ending in a separator) that lead to the same file as the node,
+// for a device tree that keeps its links only as files: folder + name, sorted. Empty when the
+// node is not there.
+std::vector<std::string> linksFoundFor(const std::string& node, const std::vector<std::string>& folders);
+
 // A USB id as udev writes it ("4e2c"): its value, 0 when the text is not four hex digits.
 uint16_t usbIdValue(const std::string& text);
 

@@ -48,6 +48,9 @@ constexpr const char* ProductAttribute = "idProduct";
 constexpr const char* SerialAttribute = "serial";
 
 struct Listener {
+    // The port each arrived device's node was found on (listener thread only): a removal whose
+    // links are gone already is that port's.
+    std::map<std::string, int32_t> portOfNode;
     udev* context = nullptr;
     udev_monitor* monitor = nullptr;
     int wakeRead = -1;
@@ -134,6 +137,10 @@ DeviceFacts factsOf(udev_device* device)
     DeviceFacts facts;
     facts.node = textOf(udev_device_get_devnode(device));
     facts.links = linksOf(device);
+    // A tree that keeps the links only as files (no DEVLINKS) still has them in /dev/serial.
+    if (facts.links.empty()) {
+        facts.links = linksFoundFor(facts.node, {SocketLinkFolder, DeviceLinkFolder});
+    }
     facts.vendor = usbIdValue(usbFact(device, VendorProperties, std::size(VendorProperties), VendorAttribute));
     facts.product = usbIdValue(usbFact(device, ProductProperties, std::size(ProductProperties), ProductAttribute));
     facts.serial = usbFact(device, SerialProperties, std::size(SerialProperties), SerialAttribute)
@@ -142,7 +149,7 @@ DeviceFacts factsOf(udev_device* device)
 }
 
 // An add or remove event of a tty with a node as the port device change it is.
-bool portChangeOf(udev_device* device, DeviceChange* change)
+bool portChangeOf(udev_device* device, std::map<std::string, int32_t>& portOfNode, DeviceChange* change)
 {
     std::string action = textOf(udev_device_get_action(device));
     if (action == AddAction) {
@@ -162,6 +169,17 @@ bool portChangeOf(udev_device* device, DeviceChange* change)
     change->usbProduct = facts.product;
     change->serial = facts.serial;
     change->port = portLeadingTo(facts.node, facts.links);
+    if (change->event == DbtDeviceArrival) {
+        portOfNode[facts.node] = change->port;
+    } else {
+        auto arrived = portOfNode.find(facts.node);
+        if (arrived != portOfNode.end()) {
+            if (change->port == 0) {
+                change->port = arrived->second;
+            }
+            portOfNode.erase(arrived);
+        }
+    }
     return true;
 }
 
@@ -187,7 +205,7 @@ void listen(Listener* listener, DeviceChangeHandler handler)
             continue;
         }
         DeviceChange change;
-        bool wanted = portChangeOf(device, &change);
+        bool wanted = portChangeOf(device, listener->portOfNode, &change);
         udev_device_unref(device);
         if (wanted) {
             handler(change);
@@ -293,6 +311,8 @@ PortDeviceInfo describePortDevice(const std::string& portName)
             udev_device_unref(device);
             if (!facts.node.empty() && chainReaches(chain, facts.node, facts.links)) {
                 addDeviceFacts(&info, chain, facts.node, facts.vendor, facts.product, facts.serial, facts.links);
+                // udev has it in its tree: it is there now.
+                info.present = true;
                 break;
             }
         }

@@ -32,6 +32,8 @@ std::vector<std::string> systemPortNames()
     return names;
 }
 
+std::string stableLinkAdvice() { return std::string(); }
+
 PortDeviceInfo describePortDevice(const std::string& portName)
 {
     PortDeviceInfo info;

@@ -239,6 +239,39 @@ TEST_F(UdevPlugTest, OtherProductsAndUnboundSocketsStartNothing)
     EXPECT_TRUE(quiet());
 }
 
+// A tree in the shape a recording of real hardware has: the links only as files below
+// /dev/serial (no DEVLINKS property) and the USB ids only as the USB device's attributes. The row
+// bound to the socket starts; a removal that comes after the links went is still that row's.
+TEST_F(UdevPlugTest, RecordedTreeWithLinkFilesAndUsbAttributes)
+{
+    entry("com2", "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0");
+    listen();
+    const char* tree =
+        "P: /devices/pci0000:00/0000:00:14.0/usb1/1-2\nN: bus/usb/001/005\nE: SUBSYSTEM=usb\n"
+        "E: DEVTYPE=usb_device\nA: idVendor=4e2c\nA: idProduct=7a01\nA: serial=ZX81\n\n"
+        "P: /devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n"
+        "P: /devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/tty/ttyACM0\nN: ttyACM0\n"
+        "S: serial/by-id/usb-Tarvo_Test_Modem_ZX81-if00\nS: serial/by-path/pci-0000:00:14.0-usb-0:2:1.0\n"
+        "E: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyACM0\n";
+    upload_test::JoinWorkersOnExit joinWorkers;
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(bed_, tree, &error)) << (error ? error->message : "");
+    std::optional<DeviceAction> action = next();
+    ASSERT_TRUE(action);
+    EXPECT_EQ(action->kind, DeviceAction::Started);
+    EXPECT_EQ(action->port, 2);
+    EXPECT_EQ(uploadJobs[2].deviceKey, "ZX81");
+
+    // The bed's files are where its preload takes /dev.
+    fs::remove("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0");
+    fs::remove("/dev/serial/by-id/usb-Tarvo_Test_Modem_ZX81-if00");
+    pull("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/tty/ttyACM0");
+    action = next();
+    ASSERT_TRUE(action);
+    EXPECT_EQ(action->kind, DeviceAction::Stopped);
+    EXPECT_EQ(action->port, 2);
+}
+
 // `Tarvo32 ports` on the same kind of tree: a row bound to a hub socket, one bound to the kernel's
 // node (with the hint naming the stable links), one whose modem is not plugged in.
 TEST_F(UdevPlugTest, PortsCommandReadsTheDeviceTree)
