@@ -9,13 +9,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/device_notify.h"
+#include "platform/linux/handle_table.h"
 #include "platform/linux/host_paths.h"
 
 namespace platform {
@@ -33,9 +32,7 @@ struct Registration {
     std::thread listener;
 };
 
-std::mutex tableMutex;
-std::map<DeviceNotifyHandle, std::unique_ptr<Registration>> registrations;
-DeviceNotifyHandle nextHandle = 1;
+HandleTable<Registration> registrations;
 
 bool sameTextIgnoringCase(const char* a, const std::string& b, size_t n)
 {
@@ -242,26 +239,14 @@ DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, Devi
         closeQuietly(raw->wakeWrite);
         return 0;
     }
-    std::lock_guard<std::mutex> lock(tableMutex);
-    DeviceNotifyHandle handle = nextHandle++;
-    if (nextHandle == 0) {
-        nextHandle = 1;
-    }
-    registrations[handle] = std::move(registration);
-    return handle;
+    return registrations.add(std::move(registration));
 }
 
 bool unregisterDeviceNotification(DeviceNotifyHandle handle)
 {
-    std::unique_ptr<Registration> registration;
-    {
-        std::lock_guard<std::mutex> lock(tableMutex);
-        auto found = registrations.find(handle);
-        if (found == registrations.end()) {
-            return false;
-        }
-        registration = std::move(found->second);
-        registrations.erase(found);
+    std::unique_ptr<Registration> registration = registrations.take(handle);
+    if (!registration) {
+        return false;
     }
     // The file goes first, so a sender meanwhile gets a refusal rather than a lost event.
     unlink(registration->path.c_str());

@@ -12,11 +12,11 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "platform/device_notify.h"
+#include "platform/linux/handle_table.h"
 #include "platform/linux/host_paths.h"
 #include "platform/linux/port_entries.h"
 #include "platform/port_devices.h"
@@ -74,9 +74,7 @@ struct Listener {
     }
 };
 
-std::mutex tableMutex;
-std::map<DeviceNotifyHandle, std::unique_ptr<Listener>> listeners;
-DeviceNotifyHandle nextHandle = 1;
+HandleTable<Listener> listeners;
 
 void fail(DeviceNotifyFailure* why, DeviceNotifyError error, const std::string& text)
 {
@@ -257,26 +255,14 @@ DeviceNotifyHandle registerPortNotification(DeviceChangeHandler handler, DeviceN
         fail(why, DeviceNotifyError::Failed, "the udev monitor has no listener thread");
         return 0;
     }
-    std::lock_guard<std::mutex> lock(tableMutex);
-    DeviceNotifyHandle handle = nextHandle++;
-    if (nextHandle == 0) {
-        nextHandle = 1;
-    }
-    listeners[handle] = std::move(listener);
-    return handle;
+    return listeners.add(std::move(listener));
 }
 
 bool unregisterPortNotification(DeviceNotifyHandle handle)
 {
-    std::unique_ptr<Listener> listener;
-    {
-        std::lock_guard<std::mutex> lock(tableMutex);
-        auto found = listeners.find(handle);
-        if (found == listeners.end()) {
-            return false;
-        }
-        listener = std::move(found->second);
-        listeners.erase(found);
+    std::unique_ptr<Listener> listener = listeners.take(handle);
+    if (!listener) {
+        return false;
     }
     char byte = 1;
     [[maybe_unused]] ssize_t written = write(listener->wakeWrite, &byte, 1);

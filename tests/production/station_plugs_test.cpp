@@ -10,11 +10,8 @@
 #include <array>
 #include <string>
 
-#include "config/program_state.h"
-#include "platform/serial_device.h"
-#include "production/station.h"
+#include "support/plug_station.h"
 #include "support/scratch.h"
-#include "upload/upload_fixture.h"
 
 namespace {
 
@@ -41,41 +38,11 @@ DeviceChange plug(uint32_t event, int32_t port, uint16_t vendor, uint16_t produc
     return change;
 }
 
-class StationPlugsTest : public upload_test::UploadFixture {
+class StationPlugsTest : public station_steps::PlugStationTest {
 protected:
-    void SetUp() override
-    {
-        UploadFixture::SetUp();
-        savedOs_ = OsFlavor;
-        OsFlavor = OsFlavorRecord{};
-        OsFlavor.IsNT = 1;  // the driver's notices would be ignored: the device tree is heard anyway
-        FirmwareConfig.ComBase = 1;
-        FirmwareConfig.Firmware_from_DUDE_protocol = 1;
-        finderCalls = 0;
-        // A started worker finds no port: no test opens a device.
-        platform::setPortOpener([](const std::string&, uint32_t) { return std::unique_ptr<platform::PortDevice>(); });
-        station_.prepare();
-    }
-    void TearDown() override
-    {
-        station_.stopListening();
-        station_.stopAllWorkers();
-        platform::setPortOpener({});
-        OsFlavor = savedOs_;
-        UploadFixture::TearDown();
-    }
+    StationPlugsTest() : PlugStationTest(countingFinder) { finderCalls = 0; }
 
-    // What deviceChange did, and what it said on stderr.
-    DeviceAction change(const DeviceChange& event, std::string* said)
-    {
-        testing::internal::CaptureStderr();
-        DeviceAction action = station_.deviceChange(event);
-        *said = testing::internal::GetCapturedStderr();
-        return action;
-    }
-
-    ProductionStation station_{countingFinder};
-    OsFlavorRecord savedOs_;
+    DeviceAction change(const DeviceChange& event, std::string* said) { return changeSaying(event, said); }
 };
 
 TEST_F(StationPlugsTest, ProductModemOnARowStartsItWithItsSerialAndItsRemovalStopsIt)

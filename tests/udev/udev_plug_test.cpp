@@ -16,14 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "config/program_state.h"
 #include "platform/linux/host_paths.h"
-#include "platform/serial_device.h"
-#include "production/station.h"
 #include "support/e2e_support.h"
+#include "support/plug_station.h"
 #include "support/scratch.h"
 #include "support/wait_until.h"
-#include "upload/upload_fixture.h"
 
 namespace {
 
@@ -59,28 +56,19 @@ int32_t noFinder(const std::string&, int32_t)
     return 0;
 }
 
-class UdevPlugTest : public upload_test::UploadFixture {
+class UdevPlugTest : public station_steps::PlugStationTest {
 protected:
+    UdevPlugTest() : PlugStationTest(noFinder) {}
+
     void SetUp() override
     {
-        UploadFixture::SetUp();
+        PlugStationTest::SetUp();
         bed_ = umockdev_testbed_new();
-        savedOs_ = OsFlavor;
-        OsFlavor = OsFlavorRecord{};
-        OsFlavor.IsNT = 1;
-        FirmwareConfig.ComBase = 1;
-        FirmwareConfig.Firmware_from_DUDE_protocol = 1;
-        platform::setPortOpener([](const std::string&, uint32_t) { return std::unique_ptr<platform::PortDevice>(); });
-        station_.prepare();
     }
     void TearDown() override
     {
-        station_.stopListening();
-        station_.stopAllWorkers();
-        platform::setPortOpener({});
-        OsFlavor = savedOs_;
+        PlugStationTest::TearDown();
         g_object_unref(bed_);
-        UploadFixture::TearDown();
     }
 
     // Where an entry goes in the fixture's host folder: entryPath("com3").
@@ -154,9 +142,8 @@ protected:
             return std::nullopt;
         }
         last_ = *change;
-        testing::internal::CaptureStderr();
-        DeviceAction action = station_.deviceChange(*change);
-        std::string text = testing::internal::GetCapturedStderr();
+        std::string text;
+        DeviceAction action = changeSaying(*change, &text);
         if (said) {
             *said = text;
         }
@@ -194,8 +181,6 @@ protected:
     }
 
     UMockdevTestbed* bed_ = nullptr;
-    OsFlavorRecord savedOs_;
-    ProductionStation station_{noFinder};
     std::mutex mutex_;
     std::deque<DeviceChange> events_;
     DeviceChange last_;
