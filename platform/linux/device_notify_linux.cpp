@@ -1,7 +1,6 @@
 // Device notifications over the local datagram socket $TARVO_HOST/devnotify: a listener thread
 // per registration, woken out of poll() through a pipe when the owner unregisters.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,7 +13,7 @@
 #include <vector>
 
 #include "platform/device_notify.h"
-#include "platform/linux/handle_table.h"
+#include "platform/linux/listener_parts.h"
 #include "platform/linux/host_paths.h"
 
 namespace platform {
@@ -100,21 +99,7 @@ SocketFile probeSocketFile(const sockaddr_un& address)
 void listenForEvents(Registration* registration, std::string classGuid, DeviceChangeHandler handler)
 {
     std::vector<char> buffer(DeviceDatagramLimit + 1);
-    pollfd fds[2] = {{registration->socket, POLLIN, 0}, {registration->wakeRead, POLLIN, 0}};
-    for (;;) {
-        int ready = poll(fds, 2, -1);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (fds[1].revents != 0) {
-            return;  // the owner unregisters
-        }
-        if ((fds[0].revents & POLLIN) == 0) {
-            continue;
-        }
+    while (waitForEvent(registration->socket, registration->wakeRead)) {
         // MSG_TRUNC gives the datagram's real length, so an oversized one is seen and dropped
         // rather than read as a shortened name.
         ssize_t size = recv(registration->socket, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT);

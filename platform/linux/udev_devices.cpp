@@ -3,7 +3,6 @@
 // a pipe when the owner unregisters) and what udev's database says of a port's device.
 #include <fcntl.h>
 #include <libudev.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,7 +15,7 @@
 #include <thread>
 
 #include "platform/device_notify.h"
-#include "platform/linux/handle_table.h"
+#include "platform/linux/listener_parts.h"
 #include "platform/linux/host_paths.h"
 #include "platform/linux/port_entries.h"
 #include "platform/port_devices.h"
@@ -183,21 +182,7 @@ bool portChangeOf(udev_device* device, std::map<std::string, int32_t>& portOfNod
 
 void listen(Listener* listener, DeviceChangeHandler handler)
 {
-    pollfd fds[2] = {{udev_monitor_get_fd(listener->monitor), POLLIN, 0}, {listener->wakeRead, POLLIN, 0}};
-    for (;;) {
-        int ready = poll(fds, 2, -1);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (fds[1].revents != 0) {
-            return;  // the owner unregisters
-        }
-        if ((fds[0].revents & POLLIN) == 0) {
-            continue;
-        }
+    while (waitForEvent(udev_monitor_get_fd(listener->monitor), listener->wakeRead)) {
         udev_device* device = udev_monitor_receive_device(listener->monitor);
         if (device == nullptr) {
             continue;

@@ -1,8 +1,12 @@
-// The registrations of a Linux listener kept by their handles (the datagram socket's and the
-// device tree's): handles from 1 up, 0 never given, each taken out once.
-// Thread rule: any thread (one lock per table).
+// What the two Linux listeners (the datagram socket's and the device tree's) share: their
+// registrations kept by handle (from 1 up, 0 never given, each taken out once), and the wait of a
+// listener thread for its next event or its owner's wake-up through a pipe.
+// Thread rule: the table from any thread (one lock per table); the wait on the listener thread.
 #pragma once
 
+#include <poll.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -42,5 +46,27 @@ private:
     std::map<uint32_t, std::unique_ptr<Registration>> registrations_;
     uint32_t next_ = 1;
 };
+
+// Blocks until the event source is readable (true) or the wake pipe has something, or the wait
+// fails (false: the listener ends).
+inline bool waitForEvent(int source, int wakeRead)
+{
+    pollfd fds[2] = {{source, POLLIN, 0}, {wakeRead, POLLIN, 0}};
+    for (;;) {
+        int ready = poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (fds[1].revents != 0) {
+            return false;  // the owner unregisters
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            return true;
+        }
+    }
+}
 
 }  // namespace platform
