@@ -6,9 +6,10 @@
 //
 // Without --watch it ends one tick after the last started worker has ended ("Exit when
 // appropriate" pressed at once) and prints one result per listed port in port order. With
-// --watch it runs until SIGINT or SIGTERM, listens for USB modems on the 9x family (saying so,
-// and when it cannot, why, trying again every tick), and prints a result each time a worker
-// ends; each arrival it does not act on gets a line on stderr saying why. Device events are
+// --watch it runs until SIGINT or SIGTERM, listens for USB modems (udev on Linux whatever the
+// family, the driver's notices on the 9x family; saying so, and when it cannot, why, trying the
+// notices again every tick), and prints a result each time a worker ends; each arrival it does
+// not act on gets a line on stderr saying why. Device events are
 // handled one at a time between the ticks and the signal checks, from a bounded queue. Signals
 // stop every worker through keepRunning, never by killing a thread; the last table then shows
 // each row's final state.
@@ -46,8 +47,9 @@ constexpr const char* UsageText =
     "Usage: Tarvo32 production [--json] [--watch] [PORT...]\n"
     "  PORT     COM3 or 3, one of the station's eight ports (default: all eight)\n"
     "  --json   JSON lines on stdout: progress and result objects\n"
-    "  --watch  keep running; start a USB modem's port when it is plugged in (Windows 9x family),\n"
-    "           stop it when it is pulled out; end with Ctrl-C or SIGTERM\n";
+    "  --watch  keep running; start a USB modem's port when it is plugged in (udev on Linux; the\n"
+    "           driver's notices on the Windows 9x family), stop it when it is pulled out; end\n"
+    "           with Ctrl-C or SIGTERM\n";
 
 constexpr const char* SucceededWord = "Succeeded";
 constexpr const char* FailedWord = "Failed";
@@ -116,10 +118,23 @@ public:
         }
         station_.serveOnly(served);
 
-        if (watch_ && listenForDevices() == DeviceListening::NotNeeded) {
-            std::fputs("Tarvo32 production: the NT family sends no USB modem events; "
-                       "only the listed ports are started\n", stderr);
-            std::fputs(StopHintText, stderr);
+        if (watch_) {
+            DeviceListening listening = listenForDevices();
+            std::string unheard;
+            PlugListening plugs = station_.listenForPlugs(
+                [this](const platform::DeviceChange& change) { events_.push(change); }, &unheard);
+            if (plugs == PlugListening::Unheard) {
+                std::fprintf(stderr, "Tarvo32 production: %s (%s); the listed ports are started all the same\n",
+                             PlugsUnheardText, unheard.c_str());
+            }
+            if (listening == DeviceListening::NotNeeded) {
+                std::fputs(plugs == PlugListening::Listening
+                               ? "Tarvo32 production: listening for USB modems\n"
+                               : "Tarvo32 production: the NT family sends no USB modem events; "
+                                 "only the listed ports are started\n",
+                           stderr);
+                std::fputs(StopHintText, stderr);
+            }
         }
 
         for (PortState& p : ports_) {

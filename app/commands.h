@@ -21,6 +21,7 @@ int commandUpgrade(const Arguments&);  // app/command_upgrade.cpp
 int commandProduction(const Arguments&);  // app/command_production.cpp
 int commandDrivers(const Arguments&);  // app/command_drivers.cpp
 int commandHistory(const Arguments&);  // app/command_history.cpp
+int commandPorts(const Arguments&);    // app/command_ports.cpp
 
 // Port words ("COM3" or "3") are read with platform::parsePortArgument (platform/com_port_name.h).
 // An upload phase in words for progress lines: "transferring", "failed", ...

@@ -32,6 +32,8 @@ constexpr const char* UsageText =
     "  history [--json] [--port COMn] [--serial S] [--since DATE] [--failed]\n"
     "                    the upgrade record: every upload that reached a modem, newest last,\n"
     "                    then a count per outcome\n"
+    "  ports [--json]    the COM ports of the host: where each one's entry leads, whether its\n"
+    "                    device is there, its USB ids, serial and stable links (from udev)\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
@@ -86,6 +88,9 @@ int main(int argc, char** argv)
     }
     if (command == "history") {
         return commandHistory(rest);
+    }
+    if (command == "ports") {
+        return commandPorts(rest);
     }
     std::fprintf(stderr, "Tarvo32: unknown command '%s'\n\n", command.c_str());
     std::fputs(UsageText, stderr);

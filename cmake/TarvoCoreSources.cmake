@@ -19,3 +19,27 @@ endif()
 list(APPEND TARVO_CORE_SOURCES ${TARVO_OS_SOURCES})
 list(FILTER TARVO_CORE_SOURCES EXCLUDE REGEX "/app/main\\.cpp$")
 list(FILTER TARVO_CORE_SOURCES EXCLUDE REGEX "/platform/ui/without_windows\\.cpp$")
+
+# The device tree on Linux comes from udev where libudev is found (pkg-config) and
+# TARVO_WITH_UDEV is not OFF; without it the station still hears the driver's datagram socket and
+# `Tarvo32 ports` says udev is not there. Sets TARVO_CORE_LIBRARIES, what the core links besides
+# the threads.
+set(TARVO_CORE_LIBRARIES)
+if(NOT WIN32)
+  option(TARVO_WITH_UDEV "Hear USB modems plugged in through udev (needs libudev)" ON)
+  if(TARVO_WITH_UDEV)
+    find_package(PkgConfig QUIET)
+    if(PKG_CONFIG_FOUND)
+      pkg_check_modules(TARVO_LIBUDEV QUIET IMPORTED_TARGET libudev)
+    endif()
+  endif()
+  if(TARVO_WITH_UDEV AND TARVO_LIBUDEV_FOUND)
+    list(FILTER TARVO_CORE_SOURCES EXCLUDE REGEX "/platform/linux/udev_absent\\.cpp$")
+    list(APPEND TARVO_CORE_LIBRARIES PkgConfig::TARVO_LIBUDEV)
+  else()
+    if(TARVO_WITH_UDEV)
+      message(STATUS "libudev not found (Debian: libudev-dev): USB modems plugged in are not heard")
+    endif()
+    list(FILTER TARVO_CORE_SOURCES EXCLUDE REGEX "/platform/linux/udev_devices\\.cpp$")
+  endif()
+endif()

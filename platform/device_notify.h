@@ -22,6 +22,15 @@
 // the class (arrival, removal complete) reach the handler there, anything else is dropped.
 // Unregistering stops that thread, which unregisters and destroys the window.
 //
+// Beside the driver's notifications, the host's own device tree can tell when a serial port's
+// device comes and goes: on Linux udev (libudev's monitor on its "udev" source, subsystem tty,
+// so a device's links exist when its event comes), whatever Windows version is acted. Each event
+// is a port device change (DbtDevtypPort) carrying the device's node, USB ids and serial, and the
+// COM port whose entry $TARVO_HOST/ports/comN leads to the device by its node or any of its
+// links (0 when none does). Where udev does not run (no /run/udev/control, and no umockdev test
+// bed standing in for it), where the monitor cannot be made, or in a build without libudev, the
+// registration fails with the reason; on Windows it is not offered (Unsupported).
+//
 // Results: registerDeviceNotification gives a non-zero handle, or 0 with the reason in *why.
 // Thread rule: register and unregister on the owner's (UI) thread. The handler runs on the
 // listener thread, one event at a time; the owner passes each event on to its UI thread (the
@@ -39,12 +48,19 @@ namespace platform {
 constexpr uint32_t DbtDeviceArrival = 0x8000;         // DBT_DEVICEARRIVAL
 constexpr uint32_t DbtDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
 constexpr uint32_t DbtDevtypDeviceInterface = 5;      // DBT_DEVTYP_DEVICEINTERFACE
+constexpr uint32_t DbtDevtypPort = 3;                 // DBT_DEVTYP_PORT: a serial port's device
 
 // The data of one device-change message.
 struct DeviceChange {
     uint32_t event = 0;       // DbtDeviceArrival or DbtDeviceRemoveComplete
-    uint32_t deviceType = 0;  // DbtDevtypDeviceInterface
-    std::string name;         // the device interface's name, e.g. \\?\NLUSBMDM#...\0807060504030201
+    uint32_t deviceType = 0;  // DbtDevtypDeviceInterface, or DbtDevtypPort from the device tree
+    std::string name;         // the device interface's name, e.g. \\?\NLUSBMDM#...\0807060504030201;
+                              // for a port device its node, e.g. /dev/ttyACM0
+    // A port device only: what the device tree knows of it.
+    int32_t port = 0;         // the COM port whose entry leads to the device; 0: no entry does
+    uint16_t usbVendor = 0;   // its USB ids; 0 when it is not a USB device
+    uint16_t usbProduct = 0;
+    std::string serial;       // its USB serial number (at most DeviceSerialLimit characters)
     // An event of another device-interface class than the one registered for. The local socket
     // passes these on so that the owner can say why it ignores them; Windows never sends them.
     bool otherClass = false;
@@ -55,11 +71,13 @@ using DeviceNotifyHandle = uint32_t;  // 0: none
 
 constexpr const char* DeviceNotifySocketName = "devnotify";  // in $TARVO_HOST
 constexpr size_t DeviceDatagramLimit = 4096;                 // bytes; a longer datagram is dropped
+constexpr size_t DeviceSerialLimit = 64;                     // characters of a USB serial kept
 
 enum class DeviceNotifyError {
     None,
     InUse,   // another live station holds the socket
     Failed,  // the socket could not be made (the text says why)
+    Unsupported,  // this host offers no such events (port devices on Windows)
 };
 
 struct DeviceNotifyFailure {
@@ -73,6 +91,11 @@ DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, Devi
 // Stops the listener (waits for a handler call in progress) and removes the socket file. True
 // for a registered handle.
 bool unregisterDeviceNotification(DeviceNotifyHandle handle);
+
+// Registers for serial ports' devices appearing and going in the host's device tree; the
+// handler gets DbtDevtypPort changes, arrivals and removals only. The same thread rule.
+DeviceNotifyHandle registerPortNotification(DeviceChangeHandler handler, DeviceNotifyFailure* why = nullptr);
+bool unregisterPortNotification(DeviceNotifyHandle handle);
 
 // The socket path: $TARVO_HOST/devnotify.
 std::string deviceNotifySocketPath();

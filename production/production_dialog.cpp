@@ -77,22 +77,30 @@ bool ProductionDialog::onInitDialog()
     setTimer(StationTimerId, StationPollPeriodMs);
     lastPoll_ = platform::tickCount();
     listenForDevices();
+    std::string unheard;
+    if (station_.listenForPlugs(eventPoster(), &unheard) == PlugListening::Unheard) {
+        std::fprintf(stderr, "Tarvo32: %s (%s); \"%s\" still works\n", PlugsUnheardText, unheard.c_str(),
+                     UpgradeFirmwareText);
+    }
     return true;
+}
+
+platform::DeviceChangeHandler ProductionDialog::eventPoster()
+{
+    // The listener threads only queue the event and, when the queue was empty, post; the window
+    // id is fixed while they run.
+    const WindowId window = handle();
+    return [this, window](const platform::DeviceChange& change) {
+        if (events_.push(change)) {
+            postMessageFromAnyThread(window, PostedMessage{WmDeviceChange, change.event, 0});
+        }
+    };
 }
 
 void ProductionDialog::listenForDevices()
 {
-    // The listener thread only queues the event and, when the queue was empty, posts; the window
-    // id is fixed while it runs.
-    const WindowId window = handle();
     platform::DeviceNotifyFailure why;
-    DeviceListening result = station_.listenForDevices(
-        [this, window](const platform::DeviceChange& change) {
-            if (events_.push(change)) {
-                postMessageFromAnyThread(window, PostedMessage{WmDeviceChange, change.event, 0});
-            }
-        },
-        &why);
+    DeviceListening result = station_.listenForDevices(eventPoster(), &why);
     if (result == DeviceListening::Failed && !toldNotListening_) {
         // Said once; the ticks go on trying (they may fire while the box is up).
         toldNotListening_ = true;

@@ -16,7 +16,9 @@
 // UI thread in the order they came. The message handles a few events at a time and posts itself
 // again while more wait; a flood of them, which the window system serves before any timer, never
 // starves the rows' poll: the handler polls itself once a period has passed without one (and sets
-// the timer afresh). Nothing is registered on the NT family. When the window goes, the
+// the timer afresh). Nothing is registered on the NT family. On Linux, whatever the family, the
+// dialog also listens to the device tree (udev) the same way; where it cannot, it says once on
+// stderr that plugged modems will not start their rows and that "Upgrade firmware" still works. When the window goes, the
 // registration is withdrawn (its socket removed) and every worker still running is asked to stop
 // through keepRunning and joined: no thread is killed, so every port and file is closed.
 //
@@ -78,6 +80,8 @@ private:
     bool pollRows();
     // Registers for device events; on the first failure a message box says why.
     void listenForDevices();
+    // The handler both listeners run: queue the event, post the device-change message.
+    platform::DeviceChangeHandler eventPoster();
 
     // Device events on their way from the listener thread; declared before the station, whose
     // end stops the listener.

@@ -345,10 +345,17 @@ void ProductionStation::stopListening()
         platform::unregisterDeviceNotification(notifyHandle_);
         notifyHandle_ = 0;
     }
+    if (plugHandle_ != 0) {
+        platform::unregisterPortNotification(plugHandle_);
+        plugHandle_ = 0;
+    }
 }
 
 DeviceAction ProductionStation::deviceChange(const platform::DeviceChange& change)
 {
+    if (change.deviceType == platform::DbtDevtypPort) {
+        return portDeviceChange(change);
+    }
     DeviceAction action;
     if (OsFlavor.IsWin9x == 0 || change.deviceType != platform::DbtDevtypDeviceInterface) {
         return action;
@@ -371,31 +378,45 @@ DeviceAction ProductionStation::deviceChange(const platform::DeviceChange& chang
         if (!serves(port)) {
             return ignore(DeviceAction::NotServed);
         }
-        int row = productionJobIndex(port) - FirstProductionJob + 1;
-        UploadJob& job = recordOf(row);
-        if (job.threadHandle == nullptr) {
-            waiting_[row] = false;
-            job.keepRunning.store(1, relaxed);
-            if (startPortWorker(port)) {
-                action.kind = DeviceAction::Started;
-            }
-        } else if (job.keepRunning.load(relaxed) == 0 || job.threadEnded.load(std::memory_order_acquire) != 0) {
-            // The pulled modem's worker is on its way out; keepRunning stays 0 so that it does
-            // not go on with the new modem's port.
-            waiting_[row] = true;
-            action.kind = DeviceAction::Waiting;
-        } else {
-            return ignore(DeviceAction::RowBusy);
-        }
+        return arrivalOnPort(port, action);
     } else if (change.event == platform::DbtDeviceRemoveComplete && !change.otherClass) {
         int port = finder_(action.key, UsbRemoval);
         if (port != 0 && serves(port)) {
-            action.port = port;
-            action.kind = DeviceAction::Stopped;
-            waiting_[productionJobIndex(port) - FirstProductionJob + 1] = false;
-            stopProductionPort(port);
+            return removalOnPort(port, action);
         }
     }
+    return action;
+}
+
+DeviceAction ProductionStation::arrivalOnPort(int port, DeviceAction action)
+{
+    action.port = port;
+    int row = productionJobIndex(port) - FirstProductionJob + 1;
+    UploadJob& job = recordOf(row);
+    if (job.threadHandle == nullptr) {
+        waiting_[row] = false;
+        job.keepRunning.store(1, relaxed);
+        if (startPortWorker(port)) {
+            action.kind = DeviceAction::Started;
+        }
+    } else if (job.keepRunning.load(relaxed) == 0 || job.threadEnded.load(std::memory_order_acquire) != 0) {
+        // The pulled modem's worker is on its way out; keepRunning stays 0 so that it does not go
+        // on with the new modem's port.
+        waiting_[row] = true;
+        action.kind = DeviceAction::Waiting;
+    } else {
+        action.kind = DeviceAction::Ignored;
+        action.why = DeviceAction::RowBusy;
+    }
+    return action;
+}
+
+DeviceAction ProductionStation::removalOnPort(int port, DeviceAction action)
+{
+    action.port = port;
+    action.kind = DeviceAction::Stopped;
+    waiting_[productionJobIndex(port) - FirstProductionJob + 1] = false;
+    stopProductionPort(port);
     return action;
 }
 

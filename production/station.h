@@ -78,6 +78,23 @@ enum class DeviceListening {
     Failed,      // the 9x family, but the registration failed (the reason is filled in)
 };
 
+// Whether the host's device tree tells of modems plugged into the station's sockets.
+enum class PlugListening {
+    Listening,      // arrivals and removals come to the handler
+    Unheard,        // it could and does not (udev does not run, ...): the reason is filled in
+    NotOnThisHost,  // the host has no such events (Windows): nothing to say
+};
+
+// The product line's USB ids: the maker's modem and the sister brand's. The station takes the one
+// of its protocol, as it registers for the driver's class (Firmware_from_DUDE_protocol).
+constexpr uint16_t DudeUsbVendor = 0x4E2C;
+constexpr uint16_t DudeUsbProduct = 0x7A01;
+constexpr uint16_t OtherUsbVendor = 0x4E2B;
+constexpr uint16_t OtherUsbProduct = 0x7A02;
+
+// Said once by a station whose device tree gives no events, before the reason.
+constexpr const char* PlugsUnheardText = "USB modems plugged in will not start their rows";
+
 // What a device event did.
 struct DeviceAction {
     enum Kind {
@@ -162,8 +179,14 @@ public:
     // Firmware_from_DUDE_protocol); the handler runs on the listener thread and must pass each
     // event on to the UI thread. The NT family registers nothing.
     DeviceListening listenForDevices(platform::DeviceChangeHandler handler, platform::DeviceNotifyFailure* why);
+    // Listens to the host's device tree, whatever Windows version is acted: a modem of the
+    // product line plugged into a socket that a row's port entry leads to starts that row, its
+    // removal stops it. The same handler rule; why filled in for Unheard.
+    PlugListening listenForPlugs(platform::DeviceChangeHandler handler, std::string* why);
+    // Stops both kinds of listening.
     void stopListening();
     bool listening() const { return notifyHandle_ != 0; }
+    bool listeningForPlugs() const { return plugHandle_ != 0; }
 
     // The device-change message, on the UI thread. Only on the 9x family and for a device
     // interface: an arrival found on a free row starts it (keepRunning 1, startPortWorker); one
@@ -171,6 +194,9 @@ public:
     // collected (keepRunning stays 0 until then, so the old run never resumes); any other
     // arrival is ignored with a reason. A removal found on a port stops it (the run's reason:
     // pulled out; the row held for seven polls) and drops an arrival waiting there.
+    // A port device from the device tree, on any family: a modem of the product line on a row's
+    // port is that row's arrival (its USB serial the device key) or removal, by the same rules;
+    // any other arrival is ignored with one line on stderr saying why.
     DeviceAction deviceChange(const platform::DeviceChange& change);
 
     // Ends every worker still held: keepRunning cleared, joined, handles freed. Each such row
@@ -182,10 +208,15 @@ private:
     static bool validRow(int row) { return row >= 1 && row <= StationRowCount; }
     // The last look at a collected worker's row: green only when it succeeded with every byte.
     void showCollected(int row);
+    DeviceAction portDeviceChange(const platform::DeviceChange& change);  // production/station_plugs.cpp
+    // An arrival or removal found to concern a port the station serves, from either source.
+    DeviceAction arrivalOnPort(int port, DeviceAction action);
+    DeviceAction removalOnPort(int port, DeviceAction action);
 
     UsbPortFinder finder_;
     int32_t exitWhenIdle_ = 0;
     platform::DeviceNotifyHandle notifyHandle_ = 0;
+    platform::DeviceNotifyHandle plugHandle_ = 0;
     std::array<bool, StationRowCount + 1> served_{};
     std::array<RowDisplay, StationRowCount + 1> displays_{};  // index 0 unused
     std::array<RowPoll, StationRowCount + 1> polls_{};
@@ -204,3 +235,6 @@ int rowPort(int row);
 
 // The device-interface class the station registers for.
 const char* usbModemClass();
+// The USB ids of the modems the station takes from the device tree, by the same rule.
+uint16_t usbModemVendor();
+uint16_t usbModemProduct();

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev
           qt6-base-dev fonts-liberation xvfb xauth
-          clang libclang-rt-14-dev)  # clang and libFuzzer for the fuzz targets
+          clang libclang-rt-14-dev   # clang and libFuzzer for the fuzz targets
+          libudev-dev umockdev libumockdev-dev)  # USB modems plugged in; their tests' fake device tree
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,6 @@
 // Device notifications over the local datagram socket $TARVO_HOST/devnotify: a listener thread
 // per registration, woken out of poll() through a pipe when the owner unregisters.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,13 +8,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/device_notify.h"
+#include "platform/linux/listener_parts.h"
 #include "platform/linux/host_paths.h"
 
 namespace platform {
@@ -34,9 +32,7 @@ struct Registration {
     std::thread listener;
 };
 
-std::mutex tableMutex;
-std::map<DeviceNotifyHandle, std::unique_ptr<Registration>> registrations;
-DeviceNotifyHandle nextHandle = 1;
+HandleTable<Registration> registrations;
 
 bool sameTextIgnoringCase(const char* a, const std::string& b, size_t n)
 {
@@ -104,21 +100,7 @@ SocketFile probeSocketFile(const sockaddr_un& address)
 void listenForEvents(Registration* registration, std::string classGuid, DeviceChangeHandler handler)
 {
     std::vector<char> buffer(DeviceDatagramLimit + 1);
-    pollfd fds[2] = {{registration->socket, POLLIN, 0}, {registration->wakeRead, POLLIN, 0}};
-    for (;;) {
-        int ready = poll(fds, 2, -1);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (fds[1].revents != 0) {
-            return;  // the owner unregisters
-        }
-        if ((fds[0].revents & POLLIN) == 0) {
-            continue;
-        }
+    while (waitForEvent(registration->socket, registration->wakeRead)) {
         // MSG_TRUNC gives the datagram's real length, so an oversized one is seen and dropped
         // rather than read as a shortened name.
         ssize_t size = recv(registration->socket, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT);
@@ -248,26 +230,14 @@ DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, Devi
         closeQuietly(raw->wakeWrite);
         return 0;
     }
-    std::lock_guard<std::mutex> lock(tableMutex);
-    DeviceNotifyHandle handle = nextHandle++;
-    if (nextHandle == 0) {
-        nextHandle = 1;
-    }
-    registrations[handle] = std::move(registration);
-    return handle;
+    return registrations.add(std::move(registration));
 }
 
 bool unregisterDeviceNotification(DeviceNotifyHandle handle)
 {
-    std::unique_ptr<Registration> registration;
-    {
-        std::lock_guard<std::mutex> lock(tableMutex);
-        auto found = registrations.find(handle);
-        if (found == registrations.end()) {
-            return false;
-        }
-        registration = std::move(found->second);
-        registrations.erase(found);
+    std::unique_ptr<Registration> registration = registrations.take(handle);
+    if (!registration) {
+        return false;
     }
     // The file goes first, so a sender meanwhile gets a refusal rather than a lost event.
     unlink(registration->path.c_str());

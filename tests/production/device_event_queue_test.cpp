@@ -14,7 +14,11 @@ using platform::DeviceChange;
 
 DeviceChange change(uint32_t event, const std::string& serial)
 {
-    return DeviceChange{event, platform::DbtDevtypDeviceInterface, "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\" + serial};
+    DeviceChange change;
+    change.event = event;
+    change.deviceType = platform::DbtDevtypDeviceInterface;
+    change.name = "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01\\" + serial;
+    return change;
 }
 DeviceChange arrival(const std::string& serial) { return change(platform::DbtDeviceArrival, serial); }
 DeviceChange removal(const std::string& serial) { return change(platform::DbtDeviceRemoveComplete, serial); }

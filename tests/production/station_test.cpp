@@ -66,7 +66,11 @@ const std::vector<int32_t> ThreeSquares{IconStepDone, IconStepDone, IconStepDone
 
 DeviceChange event(uint32_t code, const std::string& name)
 {
-    return DeviceChange{code, platform::DbtDevtypDeviceInterface, name};
+    DeviceChange change;
+    change.event = code;
+    change.deviceType = platform::DbtDevtypDeviceInterface;
+    change.name = name;
+    return change;
 }
 
 constexpr const char* ModemKey = "0807060504030201";
