@@ -190,13 +190,20 @@ int commandHistory(const Arguments& arguments)
     if (filters.json) {
         std::string object = "{\"counts\":{";
         for (size_t i = 0; i < order.size(); ++i) {
-            object += (i ? "," : "") + jsonString(order[i]) + ":" + std::to_string(counts[order[i]]);
+            // Appended piece by piece: MinGW's g++ 12 warns falsely of an overlap for "x" + a temporary.
+            object += i ? "," : "";
+            object += jsonString(order[i]);
+            object += ':';
+            object += std::to_string(counts[order[i]]);
         }
         std::printf("%s},\"unreadable\":%d}\n", object.c_str(), unreadable);
     } else {
         std::string line;
         for (size_t i = 0; i < order.size(); ++i) {
-            line += (i ? ", " : "") + std::to_string(counts[order[i]]) + " " + shown(order[i], terminal);
+            line += i ? ", " : "";
+            line += std::to_string(counts[order[i]]);
+            line += ' ';
+            line += shown(order[i], terminal);
         }
         std::printf("%s\n", line.c_str());
     }
