@@ -14,7 +14,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +27,7 @@
 #include "platform/com_port_name.h"
 #include "platform/console.h"
 #include "platform/serial_device.h"
+#include "platform/threads.h"
 #include "production/station.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
@@ -72,19 +72,19 @@ class DeviceEventQueue {
 public:
     void push(const platform::DeviceChange& change)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         events_.push_back(change);
     }
     std::vector<platform::DeviceChange> take()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         std::vector<platform::DeviceChange> taken;
         taken.swap(events_);
         return taken;
     }
 
 private:
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::vector<platform::DeviceChange> events_;
 };
 

@@ -7,6 +7,7 @@
 #include "config/firmware_config.h"
 #include "production/usb_port_discovery.h"
 #include "resources/icons.h"
+#include "platform/threads.h"
 #include "resources/texts.h"
 
 using namespace platform::ui;
@@ -77,7 +78,7 @@ bool ProductionDialog::onInitDialog()
     station_.listenForDevices(
         [this, window](const platform::DeviceChange& change) {
             {
-                std::lock_guard<std::mutex> lock(eventsMutex_);
+                std::lock_guard<platform::Mutex> lock(eventsMutex_);
                 events_.push_back(change);
             }
             postMessageFromAnyThread(window, PostedMessage{WmDeviceChange, change.event, 0});
@@ -155,7 +156,7 @@ void ProductionDialog::onUserMessage(const PostedMessage& message)
     }
     platform::DeviceChange change;
     {
-        std::lock_guard<std::mutex> lock(eventsMutex_);
+        std::lock_guard<platform::Mutex> lock(eventsMutex_);
         if (events_.empty()) {
             return;
         }
@@ -183,7 +184,7 @@ void ProductionDialog::onDestroy()
     killTimer(StationTimerId);
     station_.stopListening();
     {
-        std::lock_guard<std::mutex> lock(eventsMutex_);
+        std::lock_guard<platform::Mutex> lock(eventsMutex_);
         events_.clear();
     }
     station_.stopAllWorkers();

@@ -26,9 +26,9 @@
 
 #include <cstdint>
 #include <deque>
-#include <mutex>
 
 #include "platform/device_notify.h"
+#include "platform/threads.h"
 #include "platform/ui/window.h"
 #include "production/station.h"
 #include "resources/dialogs.h"
@@ -66,7 +66,7 @@ private:
 
     // Device events on their way from the listener thread; declared before the station, whose
     // end stops the listener.
-    std::mutex eventsMutex_;
+    platform::Mutex eventsMutex_;
     std::deque<platform::DeviceChange> events_;
     ProductionStation station_;
     RowDisplay drawn_[StationRowCount + 1];  // what each row's controls show now

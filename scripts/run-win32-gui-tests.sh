@@ -79,7 +79,7 @@ head -c $image_size /dev/urandom >"$delivery/image.bin"
 wine_start_modem COM3 --image-out "$work/received.bin" --image-size $image_size || die "modemsim did not start"
 wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
 wizard_start=$(date +%s)
-TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
+TARVO_SCREENSHOT_DIR=$(wine_path "$shots") \
   timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/wizard.out" 2>"$work/wizard.err"
 status=$?
 wizard_seconds=$(( $(date +%s) - wizard_start ))
@@ -136,7 +136,7 @@ rm -f "$work/received.bin"
 wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
 driver_page_id=1105
 page98_start=$(date +%s)
-TARVO_SCREENSHOT_DIR=$(winepath -w "$shots98" 2>/dev/null) TARVO_DRIVER_CLICK=$driver_page_id \
+TARVO_SCREENSHOT_DIR=$(wine_path "$shots98") TARVO_DRIVER_CLICK=$driver_page_id \
   timeout 240 "$wine_program" "$delivery98/Tarvo32.exe" >"$work/page98.out" 2>"$work/page98.err"
 status=$?
 page98_seconds=$(( $(date +%s) - page98_start ))
@@ -160,16 +160,19 @@ for picture in "$shots98"/page5.bmp; do
 done
 
 # --- The production-line dialog: started by its default button, left by "Exit when appropriate" --
+# With the prefix acting as Windows NT 4.0: the pre-2000 NT paths (the wizard ran as 98 above).
 wine_start_modem COM5 --image-out "$work/station.bin" --image-size $image_size || die "modemsim did not start"
 printf 'For_internal_production=TRUE\r\n' >>"$delivery/Tarvo32.ini"
 wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
+wine_run reg add 'HKCU\Software\Wine' /v Version /d nt40 /f >/dev/null 2>&1
 station_start=$(date +%s)
-TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
+TARVO_SCREENSHOT_DIR=$(wine_path "$shots") \
   timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/station.out" 2>"$work/station.err"
 status=$?
 station_seconds=$(( $(date +%s) - station_start ))
+wine_run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
 if [ $status -eq 0 ] && cmp -s "$work/station.bin" "$delivery/image.bin" && ls "$shots"/dialog*-running.bmp >/dev/null 2>&1; then
-  pass "the production dialog upgraded the modem on COM5 and closed when idle, in $station_seconds s"
+  pass "the production dialog as NT 4.0 upgraded the modem on COM5 and closed when idle, in $station_seconds s"
 else
   fail "the production dialog on COM5" "status $status after $station_seconds s" \
        "stderr: $(unix_text "$work/station.err" | tail -3)" \

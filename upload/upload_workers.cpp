@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <exception>
+#include <thread>
 
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
 #include "platform/thread_priority.h"
+#include "platform/threads.h"
 #include "upload/upload_engine.h"
 
 namespace {
@@ -42,7 +44,7 @@ void launchWorker(UploadJob& job, ThreadRoutine routine)
     job.threadId = -1;
     UploadJob* record = &job;
     try {
-        job.threadHandle = new std::thread([record, routine] {
+        job.threadHandle = new platform::Thread([record, routine] {
             platform::raiseCurrentThreadPriority();
             platform::tightenCurrentThreadTimers();
             routine(&record->port);

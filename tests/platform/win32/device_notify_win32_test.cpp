@@ -10,12 +10,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/device_notify.h"
+#include "platform/threads.h"
 #include "platform/win32/device_notify_win32.h"
 
 namespace {
@@ -49,13 +48,13 @@ protected:
         handle_ = registerDeviceNotification(
             ClassText,
             [this](const DeviceChange& change) {
-                std::lock_guard<std::mutex> lock(mutex_);
+                std::lock_guard<platform::Mutex> lock(mutex_);
                 events_.push_back(change);
-                threads_.push_back(std::this_thread::get_id());
+                threads_.push_back(platform::currentThreadId());
             },
             &why);
         ASSERT_NE(handle_, 0u) << why.text;
-        window_ = FindWindowExA(HWND_MESSAGE, nullptr, DeviceNotifyWindowClass, nullptr);
+        window_ = FindWindowA(DeviceNotifyWindowClass, nullptr);
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override
@@ -70,15 +69,15 @@ protected:
     }
     std::vector<DeviceChange> events()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         return events_;
     }
 
     DeviceNotifyHandle handle_ = 0;
     HWND window_ = nullptr;
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::vector<DeviceChange> events_;
-    std::vector<std::thread::id> threads_;
+    std::vector<platform::ThreadId> threads_;
 };
 
 TEST_F(DeviceNotifyWin32, ArrivalsAndRemovalsOfTheClassReachTheHandlerOnTheListener)
@@ -93,9 +92,9 @@ TEST_F(DeviceNotifyWin32, ArrivalsAndRemovalsOfTheClassReachTheHandlerOnTheListe
         EXPECT_EQ(change.deviceType, DbtDevtypDeviceInterface);
         EXPECT_EQ(change.name, Name);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::thread::id id : threads_) {
-        EXPECT_NE(id, std::this_thread::get_id()) << "the handler runs on the listener thread";
+    std::lock_guard<platform::Mutex> lock(mutex_);
+    for (platform::ThreadId id : threads_) {
+        EXPECT_NE(id, platform::currentThreadId()) << "the handler runs on the listener thread";
     }
 }
 
@@ -122,7 +121,7 @@ TEST_F(DeviceNotifyWin32, OtherBroadcastsAreDropped)
 TEST_F(DeviceNotifyWin32, UnregisteringStopsTheListenerAndRemovesTheWindow)
 {
     ASSERT_TRUE(unregisterDeviceNotification(handle_));
-    EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, DeviceNotifyWindowClass, nullptr), nullptr);
+    EXPECT_EQ(FindWindowA(DeviceNotifyWindowClass, nullptr), nullptr);
     EXPECT_FALSE(unregisterDeviceNotification(handle_));
     handle_ = 0;
 }
