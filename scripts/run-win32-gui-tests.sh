@@ -3,7 +3,8 @@
 # (tarvo_win32ui_tests.exe) and the program with its click driver (wizard-driver/Tarvo32.exe),
 # then inside one virtual display (xvfb-run: Wine needs one to make windows) and a fresh Wine
 # prefix of its own
-#   - runs the backend's tests, the window backends' shared contract among them;
+#   - runs the backend's tests, the window backends' shared contract among them, and the device
+#     notification tests of tarvo_tests.exe with the prefix acting as Windows 98 and NT 4.0;
 #   - runs the wizard of a delivery against tools/modemsim on a pseudo-terminal linked as the
 #     prefix's COM3, clicked through by the driver: the upgrade must complete, the program end
 #     with status 0 and the modem hold the image byte for byte; then Cancel on the search page
@@ -30,7 +31,7 @@ if [ "${1:-}" != --inside-display ]; then
   "$top/scripts/install-win32-deps.sh" || die "the Windows toolchain, Wine or Xvfb is missing"
   . "$top/scripts/wine-env.sh"
   wine_pick_arch
-  TARVO_JOBS=$jobs "$top/scripts/build-win32.sh" "$arch" tarvo_win32ui_tests tarvo32_wizard_driver ||
+  TARVO_JOBS=$jobs "$top/scripts/build-win32.sh" "$arch" tarvo_win32ui_tests tarvo32_wizard_driver tarvo_tests ||
     die "the Windows build failed"
   host_build=$top/build-win32-host
   { cmake -S "$top" -B "$host_build" -DCMAKE_BUILD_TYPE=Release -DTARVO_WITH_QT=OFF -DTARVO_TESTS=OFF \
@@ -66,6 +67,22 @@ tests_out=$work/tests.out
 timeout 300 "$wine_program" "$win_build/tarvo_win32ui_tests.exe" >"$tests_out" 2>&1
 tests_status=$?
 wine_gtest_outcome tarvo_win32ui_tests.exe "$tests_out" "$tests_status"
+
+# Device notifications with the prefix acting as Windows 98 and as NT 4.0: the listener's window
+# is a hidden top-level one there (message-only windows are Windows 2000's), which needs this
+# display.
+for name in win98 nt40; do
+  wine_run reg add 'HKCU\Software\Wine' /v Version /d "$name" /f >/dev/null 2>&1
+  out=$work/notify-$name.out
+  timeout 120 "$wine_program" "$win_build/tarvo_tests.exe" --gtest_filter='DeviceNotifyWin32*' >"$out" 2>&1
+  status=$?
+  if [ "$status" -eq 0 ] && unix_text "$out" | grep -q '^\[  PASSED  \]'; then
+    pass "device notifications as $name: the hidden top-level window gets the device-change message"
+  else
+    fail "device notifications as $name" "$(unix_text "$out" | grep -E -A2 '^\[  FAILED  \]|Failure' | head -8)"
+  fi
+done
+wine_run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
 
 # --- The wizard clicked through, against a simulated modem on COM3 -----------------------------
 delivery=$work/delivery

@@ -1,6 +1,6 @@
 // Device notifications on Windows: each registration runs a listener thread that owns a hidden
-// top-level window (never shown; message-only windows came with Windows 2000) registered with
-// RegisterDeviceNotificationA for the interface class, and pumps its messages. WM_DEVICECHANGE arrives there (sent messages are delivered inside the
+// window (message-only from Windows 2000 on, else top-level and never shown: message_window.h)
+// registered with RegisterDeviceNotificationA for the interface class, and pumps its messages. WM_DEVICECHANGE arrives there (sent messages are delivered inside the
 // thread's GetMessageA), and arrivals and complete removals of the class reach the handler on that
 // thread. Unregistering posts the window a stop message and joins the thread, which unregisters
 // the notification and destroys the window on its way out.
@@ -18,6 +18,7 @@
 #include "platform/device_notify.h"
 #include "platform/threads.h"
 #include "platform/win32/device_notify_win32.h"
+#include "platform/win32/message_window.h"
 
 namespace platform {
 
@@ -201,8 +202,8 @@ void reportStart(Registration* registration, const std::string& problem)
 void listen(Registration* registration)
 {
     const NotifyCalls& calls = notifyCalls();
-    HWND window = CreateWindowExA(0, DeviceNotifyWindowClass, "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), registration);
+    HWND window = CreateWindowExA(0, DeviceNotifyWindowClass, "", 0, 0, 0, 0, 0, messageWindowParent(),
+                                  nullptr, GetModuleHandleA(nullptr), registration);
     if (!window) {
         reportStart(registration, lastErrorText("CreateWindowExA"));
         return;

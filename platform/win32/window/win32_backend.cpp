@@ -6,6 +6,7 @@
 #include "platform/threads.h"
 #include "platform/ui/control_rules.h"
 #include "platform/ui/image.h"
+#include "platform/win32/message_window.h"
 #include "platform/win32/window/dialog_memory_template.h"
 #include "platform/win32/window/win32_pictures.h"
 
@@ -147,9 +148,9 @@ Win32Backend::Win32Backend()
         cls.lpszClassName = MessageWindowClass;
         registered = RegisterClassA(&cls) != 0;
     }
-    // A hidden top-level window, never shown: message-only windows came with Windows 2000.
-    messageWindow_ = CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                     module, nullptr);
+    // Message-only where Windows documents it, else a hidden top-level window, never shown.
+    messageWindow_ = CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, messageWindowParent(),
+                                     nullptr, module, nullptr);
     SetWindowLongPtrA(messageWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 

@@ -26,6 +26,13 @@ constexpr GUID ClassGuid = {0x5C0A19E3, 0x8F2B, 0x4D71, {0x9A, 0x6C, 0x3E, 0x1B,
 constexpr GUID OtherGuid = {0x5C0A19E3, 0x8F2B, 0x4D71, {0x9A, 0x6C, 0x3E, 0x1B, 0x7D, 0x2F, 0x4A, 0x81}};
 constexpr const char* Name = "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01#0807060504030201";
 
+// The listener's window, message-only or top-level as this Windows version has it.
+HWND findListenerWindow()
+{
+    HWND window = FindWindowExA(HWND_MESSAGE, nullptr, DeviceNotifyWindowClass, nullptr);
+    return window != nullptr ? window : FindWindowA(DeviceNotifyWindowClass, nullptr);
+}
+
 // A broadcast as Windows builds it: the header, the class and the name with its zero, the size
 // telling how much of it there is.
 std::vector<char> broadcast(const GUID& guid, const std::string& name, DWORD deviceType = DBT_DEVTYP_DEVICEINTERFACE)
@@ -54,7 +61,7 @@ protected:
             },
             &why);
         ASSERT_NE(handle_, 0u) << why.text;
-        window_ = FindWindowA(DeviceNotifyWindowClass, nullptr);
+        window_ = findListenerWindow();
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override
@@ -121,7 +128,7 @@ TEST_F(DeviceNotifyWin32, OtherBroadcastsAreDropped)
 TEST_F(DeviceNotifyWin32, UnregisteringStopsTheListenerAndRemovesTheWindow)
 {
     ASSERT_TRUE(unregisterDeviceNotification(handle_));
-    EXPECT_EQ(FindWindowA(DeviceNotifyWindowClass, nullptr), nullptr);
+    EXPECT_EQ(findListenerWindow(), nullptr);
     EXPECT_FALSE(unregisterDeviceNotification(handle_));
     handle_ = 0;
 }
