@@ -1,10 +1,11 @@
 # What the MinGW-w64 toolchain files share; each sets TARVO_MINGW_TRIPLE and includes this.
-# Debian's compilers with the posix thread model (std::thread), every runtime library linked in,
-# so that the exe needs no DLL beside it.
+# Debian's compilers with the win32 thread model, every runtime library linked in, so that the exe
+# needs no DLL beside it. The posix model links winpthreads, which imports functions that Windows
+# before Vista lacks or only stubs; the program's threads are its own (platform/threads.h).
 set(CMAKE_SYSTEM_NAME Windows)
 
-set(CMAKE_C_COMPILER ${TARVO_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TARVO_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_C_COMPILER ${TARVO_MINGW_TRIPLE}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${TARVO_MINGW_TRIPLE}-g++-win32)
 set(CMAKE_RC_COMPILER ${TARVO_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TARVO_MINGW_TRIPLE})
@@ -13,8 +14,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Without -static the exe wants libwinpthread-1.dll and libstdc++-6.dll beside it (Wine then ends
-# with status 53 and prints nothing).
+# Without -static the exe wants libstdc++-6.dll and libgcc's DLL beside it (Wine then ends with
+# status 53 and prints nothing).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # The test framework is built from Debian's googletest sources with this compiler.

@@ -17,7 +17,7 @@
 // replaced; one that a live station holds makes the registration fail with DeviceNotifyInUse.
 // Unregistering stops the listener and removes the socket file.
 //
-// On Windows a registration is RegisterDeviceNotificationA on a hidden message-only window that a
+// On Windows a registration is RegisterDeviceNotificationA on a hidden window that a
 // listener thread of its own owns and pumps; the device-change message's interface broadcasts of
 // the class (arrival, removal complete) reach the handler there, anything else is dropped.
 // Unregistering stops that thread, which unregisters and destroys the window.

@@ -1,13 +1,14 @@
 #include "platform/serial_device.h"
 
 #include <map>
-#include <mutex>
+
+#include "platform/threads.h"
 
 namespace platform {
 
 namespace {
 
-std::mutex tableMutex;
+Mutex tableMutex;
 std::map<int32_t, std::shared_ptr<PortDevice>> openDevices;
 int32_t nextHandle = 1;
 PortOpener currentOpener;
@@ -17,7 +18,7 @@ thread_local PortOpenError openError = PortOpenError::None;
 
 void setPortOpener(PortOpener opener)
 {
-    std::lock_guard<std::mutex> lock(tableMutex);
+    std::lock_guard<Mutex> lock(tableMutex);
     currentOpener = std::move(opener);
 }
 
@@ -25,7 +26,7 @@ int32_t openDevice(const std::string& portName, uint32_t baud)
 {
     PortOpener opener;
     {
-        std::lock_guard<std::mutex> lock(tableMutex);
+        std::lock_guard<Mutex> lock(tableMutex);
         opener = currentOpener;
     }
     openError = PortOpenError::None;
@@ -36,7 +37,7 @@ int32_t openDevice(const std::string& portName, uint32_t baud)
         }
         return -1;
     }
-    std::lock_guard<std::mutex> lock(tableMutex);
+    std::lock_guard<Mutex> lock(tableMutex);
     int32_t handle = nextHandle++;
     if (nextHandle <= 0) {
         nextHandle = 1;
@@ -52,7 +53,7 @@ void setPortOpenError(PortOpenError error) { openError = error; }
 bool portHasEntry(const std::string& portName)
 {
     {
-        std::lock_guard<std::mutex> lock(tableMutex);
+        std::lock_guard<Mutex> lock(tableMutex);
         if (currentOpener) {
             return true;
         }
@@ -62,7 +63,7 @@ bool portHasEntry(const std::string& portName)
 
 std::shared_ptr<PortDevice> deviceFor(int32_t handle)
 {
-    std::lock_guard<std::mutex> lock(tableMutex);
+    std::lock_guard<Mutex> lock(tableMutex);
     auto it = openDevices.find(handle);
     return it == openDevices.end() ? nullptr : it->second;
 }
@@ -71,7 +72,7 @@ void closeDevice(int32_t handle)
 {
     std::shared_ptr<PortDevice> device;
     {
-        std::lock_guard<std::mutex> lock(tableMutex);
+        std::lock_guard<Mutex> lock(tableMutex);
         auto it = openDevices.find(handle);
         if (it == openDevices.end()) {
             return;
@@ -84,7 +85,7 @@ void closeDevice(int32_t handle)
 
 int openDeviceCount()
 {
-    std::lock_guard<std::mutex> lock(tableMutex);
+    std::lock_guard<Mutex> lock(tableMutex);
     return static_cast<int>(openDevices.size());
 }
 

@@ -7,7 +7,7 @@
 bool DeviceEventQueue::push(const platform::DeviceChange& change)
 {
     std::string key = deviceKeyOf(change.name);
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     auto sameKey = [&](const Waiting& w) { return w.key == key && w.change.otherClass == change.otherClass; };
     auto last = std::find_if(events_.rbegin(), events_.rend(), sameKey);
     bool removal = change.event == platform::DbtDeviceRemoveComplete;
@@ -40,7 +40,7 @@ bool DeviceEventQueue::push(const platform::DeviceChange& change)
 
 bool DeviceEventQueue::pop(platform::DeviceChange* change)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     if (events_.empty()) {
         wakePending_ = false;
         return false;
@@ -52,7 +52,7 @@ bool DeviceEventQueue::pop(platform::DeviceChange* change)
 
 uint64_t DeviceEventQueue::takeDropped()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     uint64_t dropped = dropped_;
     dropped_ = 0;
     return dropped;
@@ -60,13 +60,13 @@ uint64_t DeviceEventQueue::takeDropped()
 
 size_t DeviceEventQueue::size() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return events_.size();
 }
 
 void DeviceEventQueue::clear()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     events_.clear();
     wakePending_ = false;
 }

@@ -18,10 +18,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <string>
 
 #include "platform/device_notify.h"
+#include "platform/threads.h"
 
 constexpr size_t DeviceEventQueueLimit = 256;  // events waiting at most
 
@@ -45,7 +45,7 @@ private:
         std::string key;
     };
 
-    mutable std::mutex mutex_;
+    mutable platform::Mutex mutex_;
     std::deque<Waiting> events_;
     uint64_t dropped_ = 0;
     bool wakePending_ = false;

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <set>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "platform/ascii_case.h"
 #include "platform/registry.h"
 #include "platform/shown_text.h"
+#include "platform/threads.h"
 #include "upload/upload_job.h"
 
 namespace {
@@ -37,7 +37,7 @@ constexpr const char* CannotOpenText = "it cannot be opened";
 constexpr const char* NoSerialText = "no \"Serial\" value of at most 36 bytes";
 constexpr const char* NoDriverText = "no \"Driver\" value of at most 36 bytes";
 
-std::mutex skippedMutex;
+platform::Mutex skippedMutex;
 std::set<std::string> skippedEntries;  // guarded by skippedMutex: entries already named
 
 // A device instance that cannot be read is a stale entry (an old driver's, a hand edit's); it
@@ -45,7 +45,7 @@ std::set<std::string> skippedEntries;  // guarded by skippedMutex: entries alrea
 void skipEntry(const char* usbPath, const char* name, const char* why)
 {
     {
-        std::lock_guard<std::mutex> lock(skippedMutex);
+        std::lock_guard<platform::Mutex> lock(skippedMutex);
         if (!skippedEntries.insert(std::string(usbPath) + "\\" + name + "\n" + why).second) {
             return;
         }

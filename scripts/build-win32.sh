@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program and its logic tests with MinGW-w64 (Release):
-#   scripts/build-win32.sh [i686] [TARGET...]   build-win32/Tarvo32.exe and tarvo_tests.exe,
-#                                               the 32-bit program as it ships
+#   scripts/build-win32.sh [i686] [TARGET...]   build-win32/Tarvo32.exe, Tarvo32.com and
+#                                               tarvo_tests.exe, the 32-bit program as it ships
 #   scripts/build-win32.sh x86_64 [TARGET...]   build-win32-x64/: the same sources as 64-bit
 #                                               programs, for a 64-bit-only Wine
-# Targets default to Tarvo32 tarvo_tests. Installs the toolchain first when run as root on a
+# Targets default to Tarvo32 tarvo32_console tarvo_tests. Installs the toolchain first when run as root on a
 # machine that lacks it (scripts/install-win32-deps.sh). TARVO_JOBS sets the parallel jobs (2).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,7 +16,7 @@ if [ $# -gt 0 ] && { [ "$1" = i686 ] || [ "$1" = x86_64 ]; }; then
   shift
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(Tarvo32 tarvo_tests)
+[ ${#targets[@]} -gt 0 ] || targets=(Tarvo32 tarvo32_console tarvo_tests)
 
 case $arch in
   i686) build=$top/build-win32 ;;

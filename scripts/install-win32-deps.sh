@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 lacks to cross-build Tarvo32.exe and run it under Wine: the
-# MinGW-w64 compilers with the posix thread model (32-bit for the program as it ships, 64-bit for
-# a kernel that cannot run 32-bit code), Wine with both halves (the i386 architecture added for
+# MinGW-w64 compilers with the win32 thread model (no winpthreads, cmake/mingw-w64-common.cmake),
+# 32-bit for the program as it ships, 64-bit for a kernel that cannot run 32-bit code, Wine with both halves (the i386 architecture added for
 # the 32-bit one), Xvfb for a display and ImageMagick for the pictures of the windows under Wine.
 # As root it runs apt-get; otherwise it names what is missing and how to install it.
 set -euo pipefail
 
-packages=(cmake make g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+packages=(cmake make g++ g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
           wine wine32:i386 wine64 xvfb xauth imagemagick)
 
 installed() {

@@ -3,7 +3,8 @@
 # (tarvo_win32ui_tests.exe) and the program with its click driver (wizard-driver/Tarvo32.exe),
 # then inside one virtual display (xvfb-run: Wine needs one to make windows) and a fresh Wine
 # prefix of its own
-#   - runs the backend's tests, the window backends' shared contract among them;
+#   - runs the backend's tests, the window backends' shared contract among them, and the device
+#     notification tests of tarvo_tests.exe with the prefix acting as Windows 98 and NT 4.0;
 #   - runs the wizard of a delivery against tools/modemsim on a pseudo-terminal linked as the
 #     prefix's COM3, clicked through by the driver: the upgrade must complete, the program end
 #     with status 0 and the modem hold the image byte for byte; then Cancel on the search page
@@ -30,7 +31,7 @@ if [ "${1:-}" != --inside-display ]; then
   "$top/scripts/install-win32-deps.sh" || die "the Windows toolchain, Wine or Xvfb is missing"
   . "$top/scripts/wine-env.sh"
   wine_pick_arch
-  TARVO_JOBS=$jobs "$top/scripts/build-win32.sh" "$arch" tarvo_win32ui_tests tarvo32_wizard_driver ||
+  TARVO_JOBS=$jobs "$top/scripts/build-win32.sh" "$arch" tarvo_win32ui_tests tarvo32_wizard_driver tarvo_tests ||
     die "the Windows build failed"
   host_build=$top/build-win32-host
   { cmake -S "$top" -B "$host_build" -DCMAKE_BUILD_TYPE=Release -DTARVO_WITH_QT=OFF -DTARVO_TESTS=OFF \
@@ -67,6 +68,22 @@ timeout 300 "$wine_program" "$win_build/tarvo_win32ui_tests.exe" >"$tests_out" 2
 tests_status=$?
 wine_gtest_outcome tarvo_win32ui_tests.exe "$tests_out" "$tests_status"
 
+# Device notifications with the prefix acting as Windows 98 and as NT 4.0: the listener's window
+# is a hidden top-level one there (message-only windows are Windows 2000's), which needs this
+# display.
+for name in win98 nt40; do
+  wine_run reg add 'HKCU\Software\Wine' /v Version /d "$name" /f >/dev/null 2>&1
+  out=$work/notify-$name.out
+  timeout 120 "$wine_program" "$win_build/tarvo_tests.exe" --gtest_filter='DeviceNotifyWin32*' >"$out" 2>&1
+  status=$?
+  if [ "$status" -eq 0 ] && unix_text "$out" | grep -q '^\[  PASSED  \]'; then
+    pass "device notifications as $name: the hidden top-level window gets the device-change message"
+  else
+    fail "device notifications as $name" "$(unix_text "$out" | grep -E -A2 '^\[  FAILED  \]|Failure' | head -8)"
+  fi
+done
+wine_run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
+
 # --- The wizard clicked through, against a simulated modem on COM3 -----------------------------
 delivery=$work/delivery
 shots=$work/shots
@@ -79,7 +96,7 @@ head -c $image_size /dev/urandom >"$delivery/image.bin"
 wine_start_modem COM3 --image-out "$work/received.bin" --image-size $image_size || die "modemsim did not start"
 wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
 wizard_start=$(date +%s)
-TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
+TARVO_SCREENSHOT_DIR=$(wine_path "$shots") \
   timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/wizard.out" 2>"$work/wizard.err"
 status=$?
 wizard_seconds=$(( $(date +%s) - wizard_start ))
@@ -136,7 +153,7 @@ rm -f "$work/received.bin"
 wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
 driver_page_id=1105
 page98_start=$(date +%s)
-TARVO_SCREENSHOT_DIR=$(winepath -w "$shots98" 2>/dev/null) TARVO_DRIVER_CLICK=$driver_page_id \
+TARVO_SCREENSHOT_DIR=$(wine_path "$shots98") TARVO_DRIVER_CLICK=$driver_page_id \
   timeout 240 "$wine_program" "$delivery98/Tarvo32.exe" >"$work/page98.out" 2>"$work/page98.err"
 status=$?
 page98_seconds=$(( $(date +%s) - page98_start ))
@@ -160,16 +177,19 @@ for picture in "$shots98"/page5.bmp; do
 done
 
 # --- The production-line dialog: started by its default button, left by "Exit when appropriate" --
+# With the prefix acting as Windows NT 4.0: the pre-2000 NT paths (the wizard ran as 98 above).
 wine_start_modem COM5 --image-out "$work/station.bin" --image-size $image_size || die "modemsim did not start"
 printf 'For_internal_production=TRUE\r\n' >>"$delivery/Tarvo32.ini"
 wine_host_ports_blocked || die "a COM port of the Wine prefix leads to a device of this machine"
+wine_run reg add 'HKCU\Software\Wine' /v Version /d nt40 /f >/dev/null 2>&1
 station_start=$(date +%s)
-TARVO_SCREENSHOT_DIR=$(winepath -w "$shots" 2>/dev/null) \
+TARVO_SCREENSHOT_DIR=$(wine_path "$shots") \
   timeout 180 "$wine_program" "$delivery/Tarvo32.exe" >"$work/station.out" 2>"$work/station.err"
 status=$?
 station_seconds=$(( $(date +%s) - station_start ))
+wine_run reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1
 if [ $status -eq 0 ] && cmp -s "$work/station.bin" "$delivery/image.bin" && ls "$shots"/dialog*-running.bmp >/dev/null 2>&1; then
-  pass "the production dialog upgraded the modem on COM5 and closed when idle, in $station_seconds s"
+  pass "the production dialog as NT 4.0 upgraded the modem on COM5 and closed when idle, in $station_seconds s"
 else
   fail "the production dialog on COM5" "status $status after $station_seconds s" \
        "stderr: $(unix_text "$work/station.err" | tail -3)" \

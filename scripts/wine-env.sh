@@ -37,6 +37,15 @@ wine_pick_arch() {
 }
 
 wine_run() { "$wine_program" "$@"; }
+# The wineserver of the chosen Wine: beside its loader, where Debian keeps both halves' servers.
+wine_server() {
+  local server=/usr/lib/wine/wineserver64
+  [ "$wine_arch" = win64 ] || [ -x "$server" ] || server=/usr/lib/wine/wineserver32
+  [ -x "$server" ] || server=$(command -v wineserver)
+  "$server" "$@"
+}
+# A Unix path as the prefix's Windows path (winepath run by the chosen Wine).
+wine_path() { wine_run winepath -w "$1" 2>/dev/null; }
 
 wine_make_prefix() {
   local into=$1
@@ -44,16 +53,16 @@ wine_make_prefix() {
   # No Mono or Gecko installer prompts: no part of the program needs them.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   wine_run wineboot --init >/dev/null 2>&1
-  wineserver -w
+  wine_server -w
   [ -d "$WINEPREFIX/dosdevices" ] || return 1
   # Every COM number the program can name is claimed empty, so Wine has none left to link to
   # the host's /dev/ttyS*; then every link Wine still made goes.
   { printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
     for n in $(seq 1 256); do printf '"COM%d"=""\r\n' "$n"; done; } >"$into/ports.reg"
   wine_run regedit /S "$into/ports.reg" >/dev/null 2>&1
-  wineserver -k
-  wineserver -w
-  wineserver -p
+  wine_server -k
+  wine_server -w
+  wine_server -p
   wine_run cmd /c exit >/dev/null 2>&1
   rm -f "$WINEPREFIX"/dosdevices/com*
   wine_host_ports_blocked
@@ -81,8 +90,8 @@ wine_start_modem() {
 }
 
 wine_stop() {
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
+  wine_server -k 2>/dev/null
+  wine_server -w 2>/dev/null
   for pid in "${modem_pids[@]}"; do
     kill -TERM "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null

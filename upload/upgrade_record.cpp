@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "config/firmware_config.h"
 #include "link/modem_probe.h"
@@ -11,6 +10,7 @@
 #include "platform/file_reading.h"
 #include "platform/machine_name.h"
 #include "platform/record_file.h"
+#include "platform/threads.h"
 #include "upload/json_line.h"
 #include "upload/sha256.h"
 #include "upload/upload_engine.h"
@@ -27,13 +27,13 @@ constexpr const char* ModeKernel = "kernel";
 // Set once before any worker runs; read by the workers.
 const char* recordTool = nullptr;
 
-std::mutex warningMutex;
+platform::Mutex warningMutex;
 std::string pendingWarning;   // the first failure, until it is taken
 bool warningNoted = false;    // a failure was noted (said or still to be said)
 
 void noteFailure(const std::string& why)
 {
-    std::lock_guard<std::mutex> lock(warningMutex);
+    std::lock_guard<platform::Mutex> lock(warningMutex);
     if (!warningNoted) {
         warningNoted = true;
         pendingWarning = "the upgrade record cannot be written (" + why + "); the upgrades go on without it";
@@ -271,7 +271,7 @@ std::string recordWarningSentence(const std::string& warning)
 
 std::string takeRecordWarning()
 {
-    std::lock_guard<std::mutex> lock(warningMutex);
+    std::lock_guard<platform::Mutex> lock(warningMutex);
     std::string taken;
     taken.swap(pendingWarning);
     return taken;

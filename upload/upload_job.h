@@ -14,7 +14,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
+
+#include "platform/threads.h"
 
 enum UploadPhase : int32_t {
     Idle = 0,              // not started (written by the starter)
@@ -94,7 +95,7 @@ struct UploadJob {
     std::atomic<int32_t> phase{0};          // UI (0), then the engine: an UploadPhase
     std::atomic<uint32_t> totalBytes{0};    // UI (0), then the engine: bytes the run will send
     std::atomic<uint32_t> sentBytes{0};     // UI (0), then the engine: file bytes acknowledged
-    std::thread* threadHandle = nullptr;    // UI: the worker; null when there is none
+    platform::Thread* threadHandle = nullptr;  // UI: the worker; null when there is none
     std::atomic<int32_t> threadEnded{0};    // UI (0 at the start), then the worker as its last act
     int32_t threadId = 0;                   // UI: -1 before the start, then a serial per worker
     int32_t shownPercent = 0;               // UI: highest percentage displayed so far

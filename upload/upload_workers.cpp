@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <exception>
+#include <thread>
 
 #include "config/firmware_config.h"
 #include "link/serial_link.h"
 #include "platform/thread_priority.h"
 #include "upload/upgrade_record.h"
+#include "platform/threads.h"
 #include "upload/upload_engine.h"
 
 namespace {
@@ -47,7 +49,7 @@ void launchWorker(UploadJob& job, ThreadRoutine routine)
     job.run.serial = job.deviceKey;
     UploadJob* record = &job;
     try {
-        job.threadHandle = new std::thread([record, routine] {
+        job.threadHandle = new platform::Thread([record, routine] {
             platform::raiseCurrentThreadPriority();
             platform::tightenCurrentThreadTimers();
             beginRunFacts(*record);

@@ -1,23 +1,24 @@
 // Device notifications on Windows: each registration runs a listener thread that owns a hidden
-// message-only window registered with RegisterDeviceNotificationA for the interface class, and
-// pumps its messages. WM_DEVICECHANGE arrives there (sent messages are delivered inside the
+// window (message-only from Windows 2000 on, else top-level and never shown: message_window.h)
+// registered with RegisterDeviceNotificationA for the interface class, and pumps its messages. WM_DEVICECHANGE arrives there (sent messages are delivered inside the
 // thread's GetMessageA), and arrivals and complete removals of the class reach the handler on that
 // thread. Unregistering posts the window a stop message and joins the thread, which unregisters
 // the notification and destroys the window on its way out.
+// RegisterDeviceNotificationA and UnregisterDeviceNotification are looked up at run time: Windows 95
+// and NT 4.0 lack them, and there a registration fails as a refused one does.
 #include <windows.h>
 
 #include <dbt.h>
 
 #include <cstddef>
 #include <cstring>
-#include <future>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "platform/device_notify.h"
+#include "platform/threads.h"
 #include "platform/win32/device_notify_win32.h"
+#include "platform/win32/message_window.h"
 
 namespace platform {
 
@@ -25,15 +26,46 @@ namespace {
 
 constexpr UINT StopMessage = WM_APP + 1;  // to the window: end the listener's message loop
 constexpr size_t GuidTextChars = 38;      // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+constexpr const char* NotifyLibrary = "user32.dll";
+
+using RegisterCall = HDEVNOTIFY(WINAPI*)(HANDLE, LPVOID, DWORD);
+using UnregisterCall = BOOL(WINAPI*)(HDEVNOTIFY);
+
+// The two calls of this Windows, or null where it has none (95, NT 4.0).
+struct NotifyCalls {
+    RegisterCall registerNotification = nullptr;
+    UnregisterCall unregisterNotification = nullptr;
+};
+
+const NotifyCalls& notifyCalls()
+{
+    static const NotifyCalls calls = [] {
+        NotifyCalls found;
+        HMODULE user32 = GetModuleHandleA(NotifyLibrary);
+        if (user32) {
+            found.registerNotification = reinterpret_cast<RegisterCall>(
+                reinterpret_cast<void*>(GetProcAddress(user32, "RegisterDeviceNotificationA")));
+            found.unregisterNotification = reinterpret_cast<UnregisterCall>(
+                reinterpret_cast<void*>(GetProcAddress(user32, "UnregisterDeviceNotification")));
+        }
+        if (!found.registerNotification || !found.unregisterNotification) {
+            found = NotifyCalls();
+        }
+        return found;
+    }();
+    return calls;
+}
 
 struct Registration {
     GUID classGuid{};
     DeviceChangeHandler handler;
     HWND window = nullptr;
-    std::thread listener;
+    Thread listener;
+    HANDLE started = nullptr;     // set by the listener once it knows how its setup went
+    std::string startProblem;     // the listener's, read by the owner after `started`
 };
 
-std::mutex tableMutex;
+Mutex tableMutex;
 std::map<DeviceNotifyHandle, std::unique_ptr<Registration>> registrations;
 DeviceNotifyHandle nextHandle = 1;
 
@@ -159,35 +191,42 @@ std::string lastErrorText(const char* call)
     return std::string(call) + " failed (error " + std::to_string(GetLastError()) + ")";
 }
 
+void reportStart(Registration* registration, const std::string& problem)
+{
+    registration->startProblem = problem;
+    SetEvent(registration->started);
+}
+
 // The listener thread: makes the window and the registration, tells the owner how that went,
 // then pumps messages until the stop message.
-void listen(Registration* registration, std::promise<std::string> started)
+void listen(Registration* registration)
 {
-    HWND window = CreateWindowExA(0, DeviceNotifyWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), registration);
+    const NotifyCalls& calls = notifyCalls();
+    HWND window = CreateWindowExA(0, DeviceNotifyWindowClass, "", 0, 0, 0, 0, 0, messageWindowParent(),
+                                  nullptr, GetModuleHandleA(nullptr), registration);
     if (!window) {
-        started.set_value(lastErrorText("CreateWindowExA"));
+        reportStart(registration, lastErrorText("CreateWindowExA"));
         return;
     }
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = registration->classGuid;
-    HDEVNOTIFY notify = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    HDEVNOTIFY notify = calls.registerNotification(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!notify) {
-        started.set_value(lastErrorText("RegisterDeviceNotificationA"));
+        reportStart(registration, lastErrorText("RegisterDeviceNotificationA"));
         DestroyWindow(window);
         return;
     }
     registration->window = window;
-    started.set_value(std::string());
+    reportStart(registration, std::string());
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    UnregisterDeviceNotification(notify);
+    calls.unregisterNotification(notify);
     DestroyWindow(window);
 }
 
@@ -206,22 +245,33 @@ DeviceNotifyHandle registerDeviceNotification(const std::string& classGuid, Devi
         fail(why, DeviceNotifyError::Failed, lastErrorText("RegisterClassExA"));
         return 0;
     }
+    if (!notifyCalls().registerNotification) {
+        fail(why, DeviceNotifyError::Failed, NoNotificationsText);
+        return 0;
+    }
     registration->handler = std::move(handler);
-    std::promise<std::string> started;
-    std::future<std::string> outcome = started.get_future();
+    registration->started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!registration->started) {
+        fail(why, DeviceNotifyError::Failed, lastErrorText("CreateEventA"));
+        return 0;
+    }
+    Registration* listening = registration.get();
     try {
-        registration->listener = std::thread(listen, registration.get(), std::move(started));
+        registration->listener = Thread([listening] { listen(listening); });
     } catch (const std::exception&) {
+        CloseHandle(registration->started);
         fail(why, DeviceNotifyError::Failed, "no listener thread");
         return 0;
     }
-    std::string problem = outcome.get();
-    if (!problem.empty()) {
+    WaitForSingleObject(registration->started, INFINITE);
+    CloseHandle(registration->started);
+    registration->started = nullptr;
+    if (!registration->startProblem.empty()) {
         registration->listener.join();
-        fail(why, DeviceNotifyError::Failed, problem);
+        fail(why, DeviceNotifyError::Failed, registration->startProblem);
         return 0;
     }
-    std::lock_guard<std::mutex> lock(tableMutex);
+    std::lock_guard<Mutex> lock(tableMutex);
     DeviceNotifyHandle handle = nextHandle++;
     if (nextHandle == 0) {
         nextHandle = 1;
@@ -234,7 +284,7 @@ bool unregisterDeviceNotification(DeviceNotifyHandle handle)
 {
     std::unique_ptr<Registration> registration;
     {
-        std::lock_guard<std::mutex> lock(tableMutex);
+        std::lock_guard<Mutex> lock(tableMutex);
         auto found = registrations.find(handle);
         if (found == registrations.end()) {
             return false;

@@ -17,9 +17,14 @@ HANDLE handleOf(ProcessHandle process)
 }
 
 // The NT family refuses ExitWindowsEx to a process without the shutdown privilege in its token.
-// The 9x family has no tokens: the calls fail there and the restart needs no privilege.
+// The 9x family has no tokens (the calls are stubs there) and the restart needs no privilege, so
+// they are made on the NT family only.
 void enableShutdownPrivilege()
 {
+    constexpr DWORD NineXFamilyBit = 0x80000000;  // GetVersion's top bit: not the NT family
+    if (GetVersion() & NineXFamilyBit) {
+        return;
+    }
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
         return;

@@ -6,15 +6,15 @@
 #include <windows.h>
 
 #include <map>
-#include <mutex>
 
 #include "platform/registry.h"
+#include "platform/threads.h"
 
 namespace platform {
 
 namespace {
 
-std::mutex tableMutex;
+Mutex tableMutex;
 std::map<RegKey, HKEY> openKeys;
 RegKey nextKey = 1;
 
@@ -26,14 +26,14 @@ HKEY systemKey(RegKey key)
     if (key == HkeyLocalMachine) {
         return HKEY_LOCAL_MACHINE;
     }
-    std::lock_guard<std::mutex> lock(tableMutex);
+    std::lock_guard<Mutex> lock(tableMutex);
     auto it = openKeys.find(key);
     return it == openKeys.end() ? nullptr : it->second;
 }
 
 RegKey remember(HKEY key)
 {
-    std::lock_guard<std::mutex> lock(tableMutex);
+    std::lock_guard<Mutex> lock(tableMutex);
     while (nextKey == 0 || nextKey == HkeyLocalMachine || openKeys.count(nextKey) != 0) {
         ++nextKey;
     }
@@ -184,7 +184,7 @@ int32_t regCloseKey(RegKey key)
     }
     HKEY k = nullptr;
     {
-        std::lock_guard<std::mutex> lock(tableMutex);
+        std::lock_guard<Mutex> lock(tableMutex);
         auto it = openKeys.find(key);
         if (it == openKeys.end()) {
             return RegInvalidHandle;

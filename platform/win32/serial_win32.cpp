@@ -181,15 +181,18 @@ bool systemPortExists(const std::string& portName)
     if (number == 0) {
         return false;
     }
+    // QueryDosDeviceA is the NT family's; it is looked up, not imported, so that no Windows of
+    // the 9x family is asked to load it.
+    using QueryCall = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    static const auto queryDosDevice = reinterpret_cast<QueryCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryDosDeviceA")));
     char target[MAX_PATH];
-    if (QueryDosDeviceA(comPortName(number).c_str(), target, sizeof target) != 0) {
+    if (queryDosDevice && queryDosDevice(comPortName(number).c_str(), target, sizeof target) != 0) {
         return true;
     }
-    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
-        return false;
-    }
-    // The 9x family has no DOS device names to ask: a port is there when opening it does not
-    // say "not found" (held by another program counts as there).
+    // No DOS device name: the 9x family has none to ask, and a port can open without one (Wine's
+    // dosdevices links). A port is there when opening it does not say "not found" (held by
+    // another program counts as there), so this agrees with what opening the port finds.
     const std::string device = DevicePrefix + std::to_string(number);
     HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {

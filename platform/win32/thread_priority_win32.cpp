@@ -4,15 +4,12 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <mutex>
-
 #include "platform/thread_priority.h"
 
 namespace platform {
 
 namespace {
 constexpr UINT WorkerTimerPeriodMs = 1;
-std::once_flag timerPeriodSet;
 }  // namespace
 
 bool raiseCurrentThreadPriority()
@@ -24,7 +21,8 @@ void tightenCurrentThreadTimers()
 {
     // The period is the whole process's and Windows restores it when the process ends, so one
     // request serves every worker of the run.
-    std::call_once(timerPeriodSet, [] { timeBeginPeriod(WorkerTimerPeriodMs); });
+    static const MMRESULT timerPeriodSet = timeBeginPeriod(WorkerTimerPeriodMs);
+    (void)timerPeriodSet;
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include "support/headless_backend.h"
 #include "support/cross_thread_posts.h"
+#include "platform/threads.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ TEST_F(CrossThreadPost, ArrivesOnTheUiThreadInEachSendersOrder)
         senders.join();
     }
     ui_->dispatchPosted();
-    EXPECT_TRUE(events.deliveredInOrderOn(std::this_thread::get_id(), Senders, PerSender));
+    EXPECT_TRUE(events.deliveredInOrderOn(platform::currentThreadId(), Senders, PerSender));
     EXPECT_EQ(ui_->postedPending(), 0);
 }
 
@@ -56,7 +57,7 @@ TEST_F(CrossThreadPost, MessagesForAWindowGoneMeanwhileAreDropped)
     WindowId w = makeWindow(&events);
     CrossThreadSenders(*ui_, w, 1, 5).join();
     CrossThreadSenders(*ui_, w + 100, 1, 5).join();  // no such window
-    std::thread([w] { postMessageFromAnyThread(w, PostedMessage{uitest::FirstSenderMessage}); }).join();
+    platform::Thread([w] { postMessageFromAnyThread(w, PostedMessage{uitest::FirstSenderMessage}); }).join();
     EXPECT_EQ(ui_->postedPending(), 11);
     ui_->destroyWindow(w);
     ui_->dispatchPosted();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/ui/backend.h"
+#include "platform/threads.h"
 #include "platform/ui/dialog_template.h"
 #include "support/cross_thread_posts.h"
 
@@ -211,7 +212,7 @@ TYPED_TEST_P(BackendContract, PostsFromOtherThreadsArriveInOrderOnTheUiThread)
             TypeParam::settle(this->ui());
         }
     }
-    EXPECT_TRUE(events.deliveredInOrderOn(std::this_thread::get_id(), Senders, PerSender));
+    EXPECT_TRUE(events.deliveredInOrderOn(platform::currentThreadId(), Senders, PerSender));
     EXPECT_TRUE(goneEvents.posted.empty());
     this->ui().destroyWindow(w);
 }

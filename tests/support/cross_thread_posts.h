@@ -6,10 +6,10 @@
 #pragma once
 
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "platform/ui/backend.h"
+#include "platform/threads.h"
 
 namespace uitest {
 
@@ -18,14 +18,14 @@ constexpr uint32_t FirstSenderMessage = 0x0400 + 200;  // WM_USER + 200
 
 struct ThreadNotingEvents : platform::ui::WindowEvents {
     std::vector<platform::ui::PostedMessage> posted;
-    std::vector<std::thread::id> threads;
+    std::vector<platform::ThreadId> threads;
 
     void windowTimer(int) override {}
     void windowCommand(int, platform::ui::Notification) override {}
     void windowPosted(const platform::ui::PostedMessage& message) override
     {
         posted.push_back(message);
-        threads.push_back(std::this_thread::get_id());
+        threads.push_back(platform::currentThreadId());
     }
     bool windowKey(int, platform::ui::Key) override { return false; }
     void windowClose() override {}
@@ -42,7 +42,7 @@ struct ThreadNotingEvents : platform::ui::WindowEvents {
 
     // True when every message came on `uiThread` and each sender's messages came complete and in
     // the order they were posted (messages numbered below the senders' are not counted).
-    bool deliveredInOrderOn(std::thread::id uiThread, int senders, int perSender) const
+    bool deliveredInOrderOn(platform::ThreadId uiThread, int senders, int perSender) const
     {
         std::vector<uintptr_t> next(static_cast<size_t>(senders), 0);
         for (size_t i = 0; i < posted.size(); ++i) {
@@ -90,7 +90,7 @@ public:
 
     void join()
     {
-        for (std::thread& t : threads_) {
+        for (platform::Thread& t : threads_) {
             if (t.joinable()) {
                 t.join();
             }
@@ -98,7 +98,7 @@ public:
     }
 
 private:
-    std::vector<std::thread> threads_;
+    std::vector<platform::Thread> threads_;
 };
 
 }  // namespace uitest

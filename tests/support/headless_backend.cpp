@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/threads.h"
 #include "platform/ui/control_rules.h"
 
 namespace platform::ui {
@@ -230,7 +231,7 @@ void HeadlessBackend::queueInput(std::function<void()> input)
 
 int HeadlessBackend::postedPending() const
 {
-    std::lock_guard<std::mutex> lock(inboxMutex_);
+    std::lock_guard<platform::Mutex> lock(inboxMutex_);
     return static_cast<int>(inbox_.size()) +
            static_cast<int>(std::count_if(pending_.begin(), pending_.end(), [](const Pending& p) { return !p.input; }));
 }
@@ -239,7 +240,7 @@ void HeadlessBackend::takeInbox()
 {
     std::deque<std::pair<WindowId, PostedMessage>> arrived;
     {
-        std::lock_guard<std::mutex> lock(inboxMutex_);
+        std::lock_guard<platform::Mutex> lock(inboxMutex_);
         arrived.swap(inbox_);
     }
     for (auto& [window, message] : arrived) {
@@ -638,7 +639,7 @@ void HeadlessBackend::post(WindowId window, const PostedMessage& message)
 
 void HeadlessBackend::postFromAnyThread(WindowId window, const PostedMessage& message)
 {
-    std::lock_guard<std::mutex> lock(inboxMutex_);
+    std::lock_guard<platform::Mutex> lock(inboxMutex_);
     inbox_.emplace_back(window, message);
 }
 

@@ -24,11 +24,11 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/threads.h"
 #include "platform/ui/backend.h"
 
 namespace platform::ui {
@@ -242,7 +242,7 @@ private:
     };
     std::deque<Pending> pending_;
     // Messages posted from other threads, oldest first; the only state shared between threads.
-    mutable std::mutex inboxMutex_;
+    mutable platform::Mutex inboxMutex_;
     std::deque<std::pair<WindowId, PostedMessage>> inbox_;
     std::deque<int> answers_;
     std::vector<MessageBoxRecord> messageBoxes_;

@@ -1,12 +1,13 @@
 #include "support/scripted_port.h"
 
 #include "platform/clock.h"
+#include "platform/threads.h"
 
 namespace testing_support {
 
 void ScriptedPort::arriveAt(uint32_t at, const std::string& bytes, uint32_t gapMs)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     uint32_t t = at;
     for (char c : bytes) {
         input_.push_back({t, static_cast<uint8_t>(c)});
@@ -21,7 +22,7 @@ void ScriptedPort::arriveIn(uint32_t delayMs, const std::string& bytes, uint32_t
 
 std::string ScriptedPort::written() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     std::string all;
     for (const auto& w : writes_) {
         all += w.bytes;
@@ -31,49 +32,49 @@ std::string ScriptedPort::written() const
 
 std::vector<ScriptedLine> ScriptedPort::writes() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     return writes_;
 }
 
 int ScriptedPort::purges() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     return purges_;
 }
 
 int ScriptedPort::dtrDrops() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     return dtrDrops_;
 }
 
 size_t ScriptedPort::pendingBytes() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     return input_.size();
 }
 
 bool ScriptedPort::isOpen() const
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     return open_;
 }
 
 void ScriptedPort::setGone(bool gone)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     gone_ = gone;
 }
 
 void ScriptedPort::setOpen(bool open)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     open_ = open;
 }
 
 int ScriptedPort::read(uint8_t* buf, int n)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     if (gone_) {
         return -1;
     }
@@ -91,7 +92,7 @@ int ScriptedPort::write(const uint8_t* buf, int n)
     std::function<void(ScriptedPort&, const std::string&)> responder;
     std::string bytes(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<platform::RecursiveMutex> lock(mutex_);
         if (gone_) {
             return -1;
         }
@@ -106,7 +107,7 @@ int ScriptedPort::write(const uint8_t* buf, int n)
 
 void ScriptedPort::purge()
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     ++purges_;
     uint32_t now = platform::tickCount();
     // Only what has already arrived is discarded; bytes still on the way arrive later.
@@ -120,7 +121,7 @@ bool ScriptedPort::waitReadable(uint32_t timeoutMs)
     uint32_t now = platform::tickCount();
     uint32_t wait = timeoutMs;
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<platform::RecursiveMutex> lock(mutex_);
         if (gone_) {
             platform::sleepMs(timeoutMs);
             return false;
@@ -136,13 +137,13 @@ bool ScriptedPort::waitReadable(uint32_t timeoutMs)
         }
     }
     platform::sleepMs(wait);
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     return !input_.empty() && static_cast<int32_t>(platform::tickCount() - input_.front().at) >= 0;
 }
 
 void ScriptedPort::lowerDtr()
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<platform::RecursiveMutex> lock(mutex_);
     ++dtrDrops_;
 }
 

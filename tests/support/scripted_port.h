@@ -8,11 +8,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "platform/threads.h"
 
 namespace testing_support {
 
@@ -51,7 +51,7 @@ private:
         uint32_t at;
         uint8_t byte;
     };
-    mutable std::recursive_mutex mutex_;
+    mutable platform::RecursiveMutex mutex_;
     std::deque<Pending> input_;
     std::vector<ScriptedLine> writes_;
     int purges_ = 0;

@@ -12,9 +12,9 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "platform/device_notify.h"
+#include "platform/threads.h"
 #include "wait_until.h"
 #include "upload/upload_job.h"
 
@@ -27,7 +27,7 @@ using test_support::waitUntil;
 inline void holdSteppedWorker(int row)
 {
     uploadJobs[row].threadEnded.store(0);
-    uploadJobs[row].threadHandle = new std::thread([] {});
+    uploadJobs[row].threadHandle = new platform::Thread([] {});
 }
 
 inline void endSteppedWorker(int row, int32_t phase)

@@ -4,10 +4,10 @@
 
 #include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "platform/clock.h"
 #include "platform/serial_device.h"
+#include "platform/threads.h"
 #include "tools/modemsim/simulated_ports.h"
 #include "upload/upload_engine.h"
 #include "upload/upload_fixture.h"
@@ -140,7 +140,7 @@ TEST_F(UploadWorkersTest, StartIgnoredWhileTheHandleIsHeld)
     UploadJob& job = uploadJobs[4];
     startProductionUpload(4);
     ASSERT_NE(job.threadHandle, nullptr);
-    std::thread* first = job.threadHandle;
+    platform::Thread* first = job.threadHandle;
     int32_t firstId = job.threadId;
     ASSERT_TRUE(waitUntil([&] { return job.threadEnded.load() != 0; }, std::chrono::seconds(10)));
     EXPECT_EQ(job.phase.load(), Failed);

@@ -2,6 +2,7 @@
 // counts written by the test, the thread ended when the test says), and whole runs against the
 // real worker and an in-process modem on the real clock.
 #include "wizard_fixture.h"
+#include "platform/threads.h"
 
 #include <atomic>
 #include <chrono>
@@ -31,7 +32,7 @@ public:
             job.port.store(port);
             job.keepRunning.store(1);
             job.threadEnded.store(0);
-            job.threadHandle = new std::thread([this, &job] {
+            job.threadHandle = new platform::Thread([this, &job] {
                 while (!release_.load() && job.keepRunning.load() != 0) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/threads.h"
 
 namespace modemsim {
 
@@ -58,74 +59,74 @@ Micros SimulatedModem::now()
 
 std::vector<std::string> SimulatedModem::commands() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return model_.commands();
 }
 
 std::vector<ReceivedBlock> SimulatedModem::blocks() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return model_.blocks();
 }
 
 std::vector<ReceivedImage> SimulatedModem::images() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return model_.images();
 }
 
 ModemCounters SimulatedModem::counters() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return model_.counters();
 }
 
 ModemMode SimulatedModem::mode() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return model_.mode();
 }
 
 bool SimulatedModem::isPulledOut() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return pulledOut_;
 }
 
 bool SimulatedModem::isOpen() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return open_;
 }
 
 int SimulatedModem::openCount() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return openCount_;
 }
 
 int SimulatedModem::dtrDrops() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return dtrDrops_;
 }
 
 uint32_t SimulatedModem::lastBaud() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     return lastBaud_;
 }
 
 void SimulatedModem::pullOut()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     pulledOut_ = true;
     model_.pullOut(now());
 }
 
 bool SimulatedModem::tryOpen(uint32_t baud)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     if (open_ || pulledOut_) {
         return false;
     }
@@ -137,13 +138,13 @@ bool SimulatedModem::tryOpen(uint32_t baud)
 
 void SimulatedModem::close()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     open_ = false;
 }
 
 int SimulatedModem::read(uint8_t* buf, int n)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     Micros t = now();
     if (n <= 0) {
         return 0;
@@ -157,7 +158,7 @@ int SimulatedModem::read(uint8_t* buf, int n)
 
 int SimulatedModem::write(const uint8_t* buf, int n)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     Micros t = now();
     if (model_.gone(t)) {
         return -1;
@@ -170,13 +171,13 @@ int SimulatedModem::write(const uint8_t* buf, int n)
 
 void SimulatedModem::purge()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     model_.purgeOutput(now());
 }
 
 void SimulatedModem::lowerDtr()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     ++dtrDrops_;
 }
 
@@ -184,7 +185,7 @@ bool SimulatedModem::waitReadable(uint32_t timeoutMs)
 {
     std::optional<Micros> wait;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         Micros t = now();
         if (!model_.gone(t)) {
             if (model_.outputReady(t) > 0) {
@@ -219,7 +220,7 @@ SimulatedPorts::~SimulatedPorts() { platform::setPortOpener({}); }
 SimulatedModem& SimulatedPorts::add(const std::string& portName, ModemSettings settings)
 {
     auto modem = std::make_shared<SimulatedModem>(std::move(settings));
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     for (auto& entry : ports_) {
         if (sameName(entry.first, portName)) {
             entry.second->pullOut();
@@ -233,7 +234,7 @@ SimulatedModem& SimulatedPorts::add(const std::string& portName, ModemSettings s
 
 void SimulatedPorts::remove(const std::string& portName)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     auto it = std::find_if(ports_.begin(), ports_.end(), [&](const auto& e) { return sameName(e.first, portName); });
     if (it != ports_.end()) {
         it->second->pullOut();
@@ -243,7 +244,7 @@ void SimulatedPorts::remove(const std::string& portName)
 
 SimulatedModem* SimulatedPorts::find(const std::string& portName)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<platform::Mutex> lock(mutex_);
     for (auto& entry : ports_) {
         if (sameName(entry.first, portName)) {
             return entry.second.get();
@@ -256,7 +257,7 @@ std::unique_ptr<platform::PortDevice> SimulatedPorts::open(const std::string& po
 {
     std::shared_ptr<SimulatedModem> modem;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         for (auto& entry : ports_) {
             if (sameName(entry.first, portName)) {
                 modem = entry.second;

@@ -13,11 +13,11 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "platform/threads.h"
 #include "tools/modemsim/modem_model.h"
 
 namespace modemsim {
@@ -45,14 +45,14 @@ public:
     template <class F>
     void changeSettings(F&& change)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         change(model_.settings());
     }
     // Reads the model under its lock.
     template <class F>
     auto inspect(F&& look) const
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         return look(model_);
     }
 
@@ -68,7 +68,7 @@ public:
 private:
     Micros now();
 
-    mutable std::mutex mutex_;
+    mutable platform::Mutex mutex_;
     ModemModel model_;
     bool open_ = false;
     bool pulledOut_ = false;
@@ -96,7 +96,7 @@ public:
 private:
     std::unique_ptr<platform::PortDevice> open(const std::string& portName, uint32_t baud);
 
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::vector<std::pair<std::string, std::shared_ptr<SimulatedModem>>> ports_;
 };
 

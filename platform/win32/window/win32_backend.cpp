@@ -3,19 +3,41 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/threads.h"
 #include "platform/ui/control_rules.h"
 #include "platform/ui/image.h"
+#include "platform/win32/message_window.h"
 #include "platform/win32/window/dialog_memory_template.h"
 #include "platform/win32/window/win32_pictures.h"
 
 namespace platform::ui {
 
-bool installWindowBackend(int /*argc*/, char** /*argv*/)
+namespace {
+
+// InitCommonControlsEx came with comctl32 4.70 (Internet Explorer 3): the comctl32 that Windows 95
+// and NT 4.0 bring has only InitCommonControls, which registers the progress bar too.
+void initCommonControls()
 {
+    using InitCall = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE comctl32 = GetModuleHandleA("comctl32.dll");
+    auto initEx = comctl32 == nullptr ? nullptr
+                                      : reinterpret_cast<InitCall>(reinterpret_cast<void*>(
+                                            GetProcAddress(comctl32, "InitCommonControlsEx")));
+    if (initEx == nullptr) {
+        InitCommonControls();
+        return;
+    }
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES;  // bar: tool tips
-    InitCommonControlsEx(&controls);
+    initEx(&controls);
+}
+
+}  // namespace
+
+bool installWindowBackend(int /*argc*/, char** /*argv*/)
+{
+    initCommonControls();
     setBackendFactory([] { return std::make_unique<platform::win32ui::Win32Backend>(); });
     return true;
 }
@@ -47,6 +69,11 @@ constexpr UINT WmWizardButton = WM_APP + 2;   // wParam: the sheet, lParam: the 
 constexpr UINT WmWake = WM_APP + 3;           // a modal loop has something to check
 constexpr const char* MessageWindowClass = "Tarvo32UiMessages";
 
+// The first sizes of the sheet's structures: the comctl32 of Windows 95 and NT 4.0 refuses larger
+// ones, and no field after them is used.
+const UINT PageStructSize = PROPSHEETPAGEA_V1_SIZE;
+const UINT HeaderStructSize = PROPSHEETHEADERA_V1_SIZE;
+
 // The wizard frame's buttons, as comctl32 numbers them in its wizard template.
 constexpr int BackButtonId = 0x3023;
 constexpr int NextButtonId = 0x3024;
@@ -64,10 +91,18 @@ bool isPicture(ControlKind kind)
     return kind == ControlKind::Picture || kind == ControlKind::Icon;
 }
 
-// The top-level window a dialog, page or control belongs to.
+// The top-level window a dialog, page or control belongs to: up through the parents while the
+// window is a child (GetAncestor is Windows 98's and 2000's, not 95's or NT 4.0's).
 HWND rootOf(HWND hwnd)
 {
-    return hwnd == nullptr ? nullptr : GetAncestor(hwnd, GA_ROOT);
+    while (hwnd != nullptr && (GetWindowLongA(hwnd, GWL_STYLE) & WS_CHILD) != 0) {
+        HWND parent = GetParent(hwnd);
+        if (parent == nullptr) {
+            break;
+        }
+        hwnd = parent;
+    }
+    return hwnd;
 }
 
 // The wizard frame in the middle of the screen's work area, as a dialog with DS_CENTER stands.
@@ -113,8 +148,9 @@ Win32Backend::Win32Backend()
         cls.lpszClassName = MessageWindowClass;
         registered = RegisterClassA(&cls) != 0;
     }
-    messageWindow_ = CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                     module, nullptr);
+    // Message-only where Windows documents it, else a hidden top-level window, never shown.
+    messageWindow_ = CreateWindowExA(0, MessageWindowClass, "", 0, 0, 0, 0, 0, messageWindowParent(),
+                                     nullptr, module, nullptr);
     SetWindowLongPtrA(messageWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -232,7 +268,7 @@ WindowId Win32Backend::createDialog(const platform::ui::DialogTemplate& dialog, 
         auto bytes = std::make_shared<std::vector<WORD>>(buildDialogTemplate(dialog, TemplateRole::Page));
         sheet->pageTemplates.push_back(bytes);
         PROPSHEETPAGEA page{};
-        page.dwSize = sizeof(page);
+        page.dwSize = PageStructSize;
         page.dwFlags = PSP_DLGINDIRECT | PSP_HASHELP;
         page.hInstance = module;
         page.pResource = reinterpret_cast<LPCDLGTEMPLATE>(bytes->data());
@@ -322,14 +358,14 @@ WindowId Win32Backend::createSheet(WindowEvents* events)
     auto bytes = std::make_shared<std::vector<WORD>>(buildDialogTemplate(empty, TemplateRole::Page));
     record.pageTemplates.push_back(bytes);
     PROPSHEETPAGEA page{};
-    page.dwSize = sizeof(page);
+    page.dwSize = PageStructSize;
     page.dwFlags = PSP_DLGINDIRECT | PSP_HASHELP;
     page.hInstance = module;
     page.pResource = reinterpret_cast<LPCDLGTEMPLATE>(bytes->data());
     page.pfnDlgProc = placeholderProc;
     record.placeholder = CreatePropertySheetPageA(&page);
     PROPSHEETHEADERA header{};
-    header.dwSize = sizeof(header);
+    header.dwSize = HeaderStructSize;
     header.dwFlags = PSH_WIZARD | PSH_MODELESS | PSH_HASHELP | PSH_USECALLBACK;
     header.hInstance = module;
     header.pszCaption = "";
@@ -801,7 +837,7 @@ LRESULT CALLBACK Win32Backend::messageWindowProc(HWND hwnd, UINT message, WPARAM
 void Win32Backend::queuePost(WindowId window, const PostedMessage& message)
 {
     {
-        std::lock_guard<std::mutex> hold(postedLock_);
+        std::lock_guard<Mutex> hold(postedLock_);
         posted_.push_back(Pending{window, message});
     }
     // One wake-up per message: each takes the oldest, so the order is the queue's.
@@ -822,7 +858,7 @@ void Win32Backend::deliverOnePosted()
 {
     Pending next;
     {
-        std::lock_guard<std::mutex> hold(postedLock_);
+        std::lock_guard<Mutex> hold(postedLock_);
         if (posted_.empty()) {
             return;
         }

@@ -28,10 +28,10 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/ui/backend.h"
+#include "platform/threads.h"
 
 namespace platform::win32ui {
 
@@ -172,7 +172,7 @@ private:
     platform::ui::WindowId nextId_ = 1;
     platform::ui::WindowId creating_ = platform::ui::NoWindow;  // the window being made now
     int waitCursor_ = 0;
-    std::mutex postedLock_;
+    Mutex postedLock_;
     std::deque<Pending> posted_;  // under postedLock_
 };
 

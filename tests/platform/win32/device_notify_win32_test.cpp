@@ -10,12 +10,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/device_notify.h"
+#include "platform/threads.h"
 #include "platform/win32/device_notify_win32.h"
 
 namespace {
@@ -26,6 +25,13 @@ constexpr const char* ClassText = "{5C0A19E3-8F2B-4D71-9A6C-3E1B7D2F4A80}";
 constexpr GUID ClassGuid = {0x5C0A19E3, 0x8F2B, 0x4D71, {0x9A, 0x6C, 0x3E, 0x1B, 0x7D, 0x2F, 0x4A, 0x80}};
 constexpr GUID OtherGuid = {0x5C0A19E3, 0x8F2B, 0x4D71, {0x9A, 0x6C, 0x3E, 0x1B, 0x7D, 0x2F, 0x4A, 0x81}};
 constexpr const char* Name = "\\\\?\\NLUSBMDM#VID_4E2C&PID_7A01#0807060504030201";
+
+// The listener's window, message-only or top-level as this Windows version has it.
+HWND findListenerWindow()
+{
+    HWND window = FindWindowExA(HWND_MESSAGE, nullptr, DeviceNotifyWindowClass, nullptr);
+    return window != nullptr ? window : FindWindowA(DeviceNotifyWindowClass, nullptr);
+}
 
 // A broadcast as Windows builds it: the header, the class and the name with its zero, the size
 // telling how much of it there is.
@@ -49,13 +55,13 @@ protected:
         handle_ = registerDeviceNotification(
             ClassText,
             [this](const DeviceChange& change) {
-                std::lock_guard<std::mutex> lock(mutex_);
+                std::lock_guard<platform::Mutex> lock(mutex_);
                 events_.push_back(change);
-                threads_.push_back(std::this_thread::get_id());
+                threads_.push_back(platform::currentThreadId());
             },
             &why);
         ASSERT_NE(handle_, 0u) << why.text;
-        window_ = FindWindowExA(HWND_MESSAGE, nullptr, DeviceNotifyWindowClass, nullptr);
+        window_ = findListenerWindow();
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override
@@ -70,15 +76,15 @@ protected:
     }
     std::vector<DeviceChange> events()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         return events_;
     }
 
     DeviceNotifyHandle handle_ = 0;
     HWND window_ = nullptr;
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::vector<DeviceChange> events_;
-    std::vector<std::thread::id> threads_;
+    std::vector<platform::ThreadId> threads_;
 };
 
 TEST_F(DeviceNotifyWin32, ArrivalsAndRemovalsOfTheClassReachTheHandlerOnTheListener)
@@ -93,9 +99,9 @@ TEST_F(DeviceNotifyWin32, ArrivalsAndRemovalsOfTheClassReachTheHandlerOnTheListe
         EXPECT_EQ(change.deviceType, DbtDevtypDeviceInterface);
         EXPECT_EQ(change.name, Name);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::thread::id id : threads_) {
-        EXPECT_NE(id, std::this_thread::get_id()) << "the handler runs on the listener thread";
+    std::lock_guard<platform::Mutex> lock(mutex_);
+    for (platform::ThreadId id : threads_) {
+        EXPECT_NE(id, platform::currentThreadId()) << "the handler runs on the listener thread";
     }
 }
 
@@ -122,7 +128,7 @@ TEST_F(DeviceNotifyWin32, OtherBroadcastsAreDropped)
 TEST_F(DeviceNotifyWin32, UnregisteringStopsTheListenerAndRemovesTheWindow)
 {
     ASSERT_TRUE(unregisterDeviceNotification(handle_));
-    EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, DeviceNotifyWindowClass, nullptr), nullptr);
+    EXPECT_EQ(findListenerWindow(), nullptr);
     EXPECT_FALSE(unregisterDeviceNotification(handle_));
     handle_ = 0;
 }

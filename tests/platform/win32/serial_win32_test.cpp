@@ -67,6 +67,15 @@ protected:
     std::string port_ = testPort();
 };
 
+// A port that opens is there, whether or not Windows has a DOS device name for it (Wine's
+// dosdevices links may have none; the 9x family has none at all): the commands that open a port
+// (probe) and those that ask first (upgrade) agree.
+TEST_F(SerialWin32Modem, APortThatOpensIsThere)
+{
+    ASSERT_NE(platform::openSystemPort(port_, 115200), nullptr);
+    EXPECT_TRUE(platform::systemPortExists(port_));
+}
+
 TEST_F(SerialWin32Modem, WaitEndsWithTheAnswerAndReadsTakeItAll)
 {
     auto port = platform::openSystemPort(port_, 115200);
