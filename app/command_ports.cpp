@@ -78,7 +78,10 @@ std::string jsonLine(const std::string& port, const platform::PortDeviceInfo& in
 {
     std::string links;
     for (const std::string& link : info.links) {
-        links += (links.empty() ? "" : ",") + jsonString(link);
+        if (!links.empty()) {
+            links += ',';
+        }
+        links += jsonString(link);
     }
     std::string ids = usbIds(info);
     return "{\"port\":" + jsonString(port) + ",\"entry\":" + jsonString(info.entry) +
