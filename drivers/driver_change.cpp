@@ -613,17 +613,21 @@ std::string DriverChange::dryRunTarget(const std::string& target) const
     // the name as the delivery spells it.
     const std::string folder = folderPartOf(target);
     const std::string name = target.substr(folder.size());
-    const std::string hostFolder = platform::hostPath(folder.empty() ? std::string(".") : folder);
-    const std::string exact = hostFolder + "/" + name;
+    // The Windows build's folder keeps its final backslash; the Linux host's path has none.
+    std::string hostFolder = platform::hostPath(folder.empty() ? std::string(".") : folder);
+    if (folderPartOf(hostFolder) != hostFolder) {
+        hostFolder += "/";
+    }
+    const std::string exact = hostFolder + name;
     if (existsThen(exact)) {
         return exact;
     }
     std::string best;
     auto consider = [&](const std::string& candidate) {
-        const std::string candidateName = candidate.substr(candidate.find_last_of('/') + 1);
-        if (folderPartOf(candidate) == hostFolder + "/" && platform::equalsNoCase(candidateName, name) &&
+        const std::string candidateName = candidate.substr(folderPartOf(candidate).size());
+        if (folderPartOf(candidate) == hostFolder && platform::equalsNoCase(candidateName, name) &&
             existsThen(candidate) &&
-            (best.empty() || listedBefore(candidateName, best.substr(best.find_last_of('/') + 1)))) {
+            (best.empty() || listedBefore(candidateName, best.substr(folderPartOf(best).size())))) {
             best = candidate;
         }
     };
